@@ -1,0 +1,33 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+// Work that runs on a thread of its own. Cancel only asks: the body looks at IsCancelled()
+// and decides what to skip.
+class BackgroundTask {
+public:
+    using Body = std::function<void(BackgroundTask&)>;
+
+    explicit BackgroundTask(Body body);
+    // Waits for the thread: whoever releases the last reference must not be something the
+    // body waits for.
+    ~BackgroundTask();
+    BackgroundTask(const BackgroundTask&) = delete;
+    BackgroundTask& operator=(const BackgroundTask&) = delete;
+
+    void Start();
+    bool IsRunning() const { return running_; }
+    void Cancel() { cancelled_ = true; }
+    bool IsCancelled() const { return cancelled_; }
+    // Waits until the body has returned.
+    void Wait();
+
+private:
+    Body body_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> cancelled_{false};
+};

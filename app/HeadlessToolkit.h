@@ -1,0 +1,61 @@
+#pragma once
+
+#include "Toolkit.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// The toolkit of the tests: no window at all. Message boxes are recorded (and answered at
+// once); work for the window's thread waits in a queue until the test pumps it. The thread
+// that constructs the toolkit is the window's thread.
+class HeadlessToolkit : public Toolkit {
+public:
+    HeadlessToolkit();
+    ~HeadlessToolkit() override;
+
+    void ShowMessage(const std::string& text) override;
+    void ProcessMessages() override;
+    bool Synchronize(std::function<void()> fn) override;
+    void Queue(std::function<void()> fn) override;
+    void RunBlocking(const std::function<void()>& fn) override { fn(); }
+    char DecimalSeparator() const override { return decimalSeparator_; }
+
+    void SetDecimalSeparator(char separator) { decimalSeparator_ = separator; }
+
+    // Every message box shown so far, oldest first.
+    std::vector<std::string> Messages() const;
+    void ClearMessages();
+    // Called on every message box, after it was recorded (on the window's thread).
+    std::function<void(const std::string&)> OnShowMessage;
+
+    // Runs queued work on the calling (window) thread until done() holds or the time is up;
+    // returns done().
+    bool PumpUntil(const std::function<bool()>& done,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+    // From now on Synchronize refuses work, and threads waiting in it are released.
+    void Close();
+
+private:
+    struct Job {
+        std::function<void()> fn;
+        bool* done = nullptr; // set when a Synchronize waits for it
+    };
+
+    bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
+    bool RunOneJob();
+
+    const std::thread::id windowThread_;
+    char decimalSeparator_ = '.';
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Job> jobs_;
+    bool closing_ = false;
+    std::vector<std::string> messages_;
+};

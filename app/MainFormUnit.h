@@ -1,0 +1,291 @@
+#pragma once
+
+// The main window of the tester as a model: every control of the form under its form name,
+// the window's own state, and the operations behind its buttons. Nothing here knows about a
+// windowing toolkit; the Toolkit interface supplies message boxes and the window's thread.
+
+#include "BackgroundTask.h"
+#include "Controls.h"
+#include "GridViewClass.h"
+#include "TGridControl.h"
+#include "Toolkit.h"
+
+#include "EventRecords.h"
+#include "ResponseRecords.h"
+#include "UTF8String.h"
+#include "WebhookConsumerClient.h"
+
+#include <boost/optional.hpp>
+#include <boost/shared_ptr.hpp>
+#include <json/value.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TForm1 : public TControl {
+public:
+    using ClientPtr = boost::shared_ptr<Tarn::Webhooks::WebhookConsumerClient>;
+    using EventPtr = boost::shared_ptr<Tarn::Webhooks::WebhookEvent>;
+
+    explicit TForm1(Toolkit& toolkit);
+    // Cancels running poll tasks and waits for them: no task outlives the window.
+    ~TForm1() override;
+
+    Toolkit& toolkit;
+
+    // Makes the client of each send; tests may give clients shorter time-outs.
+    std::function<ClientPtr()> clientFactory;
+
+    // --- Settings panel ---------------------------------------------------------------------
+    TPanel Panel1;
+    TEdit edtSubscriptionId;
+    TEdit edtSecret;
+    TButton btnCreateSecret;
+    TEdit edtBaseURL;
+    TCheckBox chkSelfSigned;
+    TEdit edtEventId;
+    TCheckBox chkBlockingCall;
+    TEdit edtBranchNumber;
+    TEdit edtWorkplaceNumber;
+    TButton btnConfigOpslaan;
+    TButton btnConfigInlezen;
+
+    // --- PageControl1 -----------------------------------------------------------------------
+    TTabSheet TabSheetHMAC;
+    TMemo mmMessage;
+    TButton btnGenerateHMAC;
+    TEdit edtSignature;
+
+    TTabSheet TabSheetSession;
+    TEdit edtSessionId;
+    TButton btnGenerate;
+    TGridControl gridSession;
+    TSpeedButton spdRegelToevoegen;
+    TSpeedButton spdRegelVerwijderen;
+    TSpeedButton spdStartSession;
+    TSpeedButton spdAddSessionLine;
+    TSpeedButton spdUpdateSessionLine;
+    TSpeedButton spdRemoveSessionLine;
+    TSpeedButton spdPauseSession;
+    TSpeedButton spdResumeSession;
+    TSpeedButton spdStartPayment;
+    TSpeedButton spdCancelPayment;
+    TSpeedButton spdMergeSession;
+    TSpeedButton spdCancelSession;
+    TSpeedButton spdCompleteSession;
+    TSpeedButton spdCreditSession;
+
+    TTabSheet TabSheetDialog;
+    TEdit edtDialogTitle;
+    TEdit edtRequired;
+    TEdit edtAllowMultipleOptions;
+    TSpeedButton spdButton1;
+    TSpeedButton spdButton2;
+    TSpeedButton spdButton3;
+    TSpeedButton spdButton4;
+    TSpeedButton spdButton5;
+    TSpeedButton spdConfirmDialog;
+    TSpeedButton spdSkipDialog;
+
+    TTabSheet TabSheetScanCode;
+    TEdit edtCode;
+    TComboBox cmbCodeType;
+    TSpeedButton spdScanCode;
+    TEdit edtScanCodeRecognized;
+    TEdit edtScanCodeMessage;
+    TEdit edtScanCodeCustomerMessage;
+    TEdit edtScanCodeRelationNumber;
+
+    TTabSheet TabSheetExternalPayment;
+    TEdit edtPaymentMethod;
+    TEdit edtExternalPaymentId;
+    TSpeedButton spdStartExternalPayment;
+    TSpeedButton spdPollExternalPayment;
+    TSpeedButton spdRequestCancelExternalPayment;
+    TSpeedButton spdCancelExternalPayment;
+    TEdit edtExternalPaymentStarted;
+    TEdit edtExternalPaymentConfirmed;
+    TEdit edtExternalPaymentCancelled;
+    TEdit edtExternalPaymentMessage;
+    TEdit edtExternalPaymentCustomerMessage;
+
+    TPageControl PageControl1;
+
+    // --- Panel2 -----------------------------------------------------------------------------
+    TPanel Panel2;
+    TEdit txtWebhookUrl;
+    TEdit txtDebugFile;
+    TEdit edtConfigBestand;
+    TMemo mmMessages;
+
+    // --- Status strip -----------------------------------------------------------------------
+    TPanel pnlHttpResponse;
+
+    // --- PageControl2 -----------------------------------------------------------------------
+    TTabSheet TabSheet1;
+    TListView lvRequestHeaders;
+    TTabSheet TabSheet2;
+    TMemo mmRequestBody;
+    TTabSheet TabSheet3;
+    TListView lvResponseHeaders;
+    TTabSheet TabSheet4;
+    TMemo mmResponseBody;
+    TTabSheet TabSheetErrorRequestHeaders;
+    TListView lvErrorRequestHeaders;
+    TTabSheet TabSheetErrorRequestBody;
+    TMemo mmErrorRequestBody;
+
+    TPageControl PageControl2;
+
+    // --- Window state -----------------------------------------------------------------------
+    UTF8String productName;
+    std::string lastEventName;
+    OrvelUtility::Uuid senderId;
+    Tarn::Webhooks::Session session;
+    Tarn::Webhooks::ExternalPayment externalPayment;
+    std::unique_ptr<Tarn::GridViewClass> gridView;
+    bool pollingActive = false;
+    bool pollWithDialog = false;
+    std::shared_ptr<BackgroundTask> pollTask;
+
+    // Every control of the form, in form order (for the drawing layer and the tests).
+    std::vector<TControl*> AllControls();
+
+    // --- Start-up ---------------------------------------------------------------------------
+    void FormShow();
+
+    // --- Configuration ----------------------------------------------------------------------
+    std::string ConfigFilePath() const;
+    std::string EventCounterFilePath() const;
+    void btnConfigOpslaanClick();
+    void btnConfigInlezenClick();
+    void SaveEventCounter();
+    void LoadEventCounter();
+
+    // --- Sending ----------------------------------------------------------------------------
+    void SendEvent(bool withDialog, const std::string& eventName);
+    ClientPtr CreateClient();
+    std::string NormalizedBaseUrl() const;
+    boost::optional<int64_t> ReadEventCounter() const;
+    boost::optional<int32_t> ReadBranchNumber() const;
+    boost::optional<int32_t> ReadWorkplaceNumber() const;
+    void AdvanceEventCounter();
+    void SetSendControlsEnabled(bool enabled);
+
+    void spdStartSessionClick();
+    void spdScanCodeClick();
+    void spdAddSessionLineClick();
+    void spdUpdateSessionLineClick();
+    void spdRemoveSessionLineClick();
+    void spdPauseSessionClick();
+    void spdResumeSessionClick();
+    void spdStartPaymentClick();
+    void spdCancelPaymentClick();
+    void spdMergeSessionClick();
+    void spdCancelSessionClick();
+    void spdCompleteSessionClick();
+    void spdCreditSessionClick();
+    void spdStartExternalPaymentClick();
+    void spdPollExternalPaymentClick();
+    void spdRequestCancelExternalPaymentClick();
+    void spdCancelExternalPaymentClick();
+
+    // --- Session editor ---------------------------------------------------------------------
+    void SetUpSessionGrid();
+    void ShowSession();
+    void btnStartSessionClick();
+    void spdRegelToevoegenClick();
+    void spdRegelVerwijderenClick();
+    bool ReadSessionFromGrid();
+    void gridSessionEditCellExit(TControl* sender, int column, int row, bool flag);
+    boost::optional<double> LineTotal(const Tarn::Webhooks::SessionLine& line) const;
+    Tarn::Webhooks::Session CurrentSession();
+    int SelectedLineIndex() const;
+    // The display form of a number in the grid and the receipt.
+    std::string FormatNumber(double value) const;
+
+    // --- Exchange display -------------------------------------------------------------------
+    int VerifyResponse(const ClientPtr& client, const EventPtr& event, const Tarn::Webhooks::WebhookResult& result,
+                       boost::optional<Json::Value>& json);
+    void ReportErrorToConsumer(const Tarn::Webhooks::Error& error, const ClientPtr& client, const EventPtr& event);
+    void ResetExchangeDisplay();
+    void ShowHttpStatus(int httpCode, short curlCode, const std::string& reasonPhrase);
+    void SetErrorTabsVisible(bool visible);
+    void AddMessages(const std::vector<UTF8String>& texts, bool clearFirst);
+
+    // --- Line changes -----------------------------------------------------------------------
+    bool ApplyDefaultResp(const Tarn::Webhooks::DefaultResp& response, const ClientPtr& client,
+                          const EventPtr& event);
+    bool ApplyLineChanges(const std::vector<Tarn::Webhooks::LineChangeResp>& changes, Tarn::Webhooks::Error& error);
+    bool ApplyLineAdditions(const std::vector<Tarn::Webhooks::LineAdditionResp>& additions,
+                            Tarn::Webhooks::Error& error);
+    bool ApplyLineDeletions(const std::vector<Tarn::Webhooks::LineDeletionResp>& deletions,
+                            Tarn::Webhooks::Error& error);
+    void ShowResultError(const Tarn::Webhooks::ErrorResp& response);
+
+    // --- Dialogs and scan codes -------------------------------------------------------------
+    void ResetDialogTab();
+    void ShowDialog(const Tarn::Webhooks::DialogResp& response);
+    void ToggleDialogOption(int n, bool deselectOnly);
+    Tarn::Webhooks::DialogReq BuildDialogAnswer();
+    void spdButton1Click();
+    void spdButton2Click();
+    void spdButton3Click();
+    void spdButton4Click();
+    void spdButton5Click();
+    void spdConfirmDialogClick();
+    void spdSkipDialogClick();
+    void ShowScanCodeResult(const Tarn::Webhooks::ScanCodeResp& response);
+
+    // --- Receipt ----------------------------------------------------------------------------
+    std::string BuildReceiptFooter(const Tarn::Webhooks::CompleteSessionResp& response) const;
+    std::string BuildReceipt(const std::string& footer) const;
+
+    // --- External payments ------------------------------------------------------------------
+    void PrepareExternalPayment();
+    void ResetExternalPaymentTab();
+    void SetExternalPaymentButtons(bool startEnabled, bool othersEnabled);
+    bool StopPolling();
+    void ShowExternalPaymentId();
+    void FillExternalPayment(Tarn::Webhooks::ExternalPaymentEvent& event);
+    bool ApplyExternalPaymentResp(const Tarn::Webhooks::ExternalPaymentResp& response, const EventPtr& event,
+                                  const ClientPtr& client);
+
+    // --- HMAC -------------------------------------------------------------------------------
+    void btnGenerateHMACClick();
+    void btnCreateSecretClick();
+
+private:
+    // Send handlers, reached only through SendEvent.
+    void SendStartSession(bool withDialog);
+    void SendScanCode(bool withDialog);
+    void SendAddSessionLine(bool withDialog);
+    void SendUpdateSessionLine(bool withDialog);
+    void SendRemoveSessionLine(bool withDialog);
+    void SendPauseSession(bool withDialog);
+    void SendResumeSession(bool withDialog);
+    void SendStartPayment(bool withDialog);
+    void SendCancelPayment(bool withDialog);
+    void SendMergeSession(bool withDialog);
+    void SendCancelSession(bool withDialog);
+    void SendCompleteSession(bool withDialog);
+    void SendCreditSession(bool withDialog);
+    void SendStartExternalPayment(bool withDialog);
+    void DispatchPoll(bool withDialog);
+    void SendRequestCancelExternalPayment(bool withDialog);
+    void SendCancelExternalPayment(bool withDialog);
+    void RunPoll(BackgroundTask& task);
+
+    // Item handles of the grid's columns, in column order.
+    struct GridItems {
+        int number = -1, lineId = -1, lineSetId = -1, articleNumber = -1, text = -1, quantity = -1,
+            priceIncl = -1, vatCode = -1, vatPercentage = -1, discountPercentage = -1, discountAmount = -1,
+            supplierArticleNumber = -1, pluNumber = -1, extArticleId = -1, extDiscountId = -1,
+            extDiscountPercentage = -1, extDiscountAmount = -1, extDiscountDescription = -1, total = -1;
+    } items;
+
+    TSpeedButton* OptionButton(int n);
+};

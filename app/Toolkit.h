@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// What the window needs from a windowing toolkit, and nothing more.
+class Toolkit {
+public:
+    virtual ~Toolkit() = default;
+
+    // A modal message box with one OK button; returns when it is closed.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // Handles pending window messages once.
+    virtual void ProcessMessages() = 0;
+    // Runs fn on the window's thread and waits for it (runs it at once on the window's thread).
+    // Returns false, without running fn, once the window is closing.
+    virtual bool Synchronize(std::function<void()> fn) = 0;
+    // Runs fn on the window's thread later, without waiting.
+    virtual void Queue(std::function<void()> fn) = 0;
+    // Runs a long call so that the window keeps painting but takes no input; returns when fn has.
+    virtual void RunBlocking(const std::function<void()>& fn) = 0;
+    // The decimal separator of the user's locale.
+    virtual char DecimalSeparator() const = 0;
+};

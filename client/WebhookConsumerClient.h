@@ -1,0 +1,108 @@
+#pragma once
+
+#include "HTTPResponseParser.h"
+#include "ResponseRecords.h"
+
+#include <boost/optional.hpp>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace Tarn {
+namespace Webhooks {
+
+constexpr long SHORT_TIMEOUT = 5; // seconds to connect
+constexpr long LONG_TIMEOUT = 60; // seconds for the whole exchange
+
+// Largest answer body accepted; a larger one ends the exchange with a transport error.
+constexpr std::size_t MAX_RESPONSE_BODY = 16u * 1024u * 1024u;
+
+// Error codes reported to the consumer.
+enum e_WebhookErrorCode {
+    ewecInvalidSignature = 0,
+    ewecMissingSignature = 1,
+    ewecInvalidJson = 2,
+    ewecMissingContentType = 5,
+    ewecInvalidContentType = 6,
+    ewecDiscountConflict = 9,
+    ewecUnknownLine = 10,
+    ewecDuplicateLine = 11,
+    ewecExternalPaymentIdMismatch = 21,
+};
+
+UTF8String DbStringFromWebhookErrorCode(int code);
+
+// libcurl's text for a transport result code.
+std::string CurlCodeToString(short curlCode);
+
+// What one send returns.
+struct WebhookResult {
+    OrvCurl::HTTPResponseParser response;
+    short curlCode = 0;      // the transport's result code, 0 when the exchange completed
+    std::string url;          // where the request went
+    std::string errorText;    // the transport's detailed error text, if any
+    boost::optional<DialogResp> dialog; // not read by the tester
+};
+
+// One HTTP exchange with the consumer per call. Not shared between threads.
+class WebhookConsumerClient {
+public:
+    // The time-outs are in seconds; the tester always uses the defaults.
+    explicit WebhookConsumerClient(long connectTimeout = SHORT_TIMEOUT, long totalTimeout = LONG_TIMEOUT);
+    ~WebhookConsumerClient();
+    WebhookConsumerClient(const WebhookConsumerClient&) = delete;
+    WebhookConsumerClient& operator=(const WebhookConsumerClient&) = delete;
+
+    // baseUrl starts with a scheme and ends in "/". verifyPeer is false exactly when the
+    // consumer's certificate is self-signed.
+    void Init(const UTF8String& subscriptionId, const UTF8String& secret, const UTF8String& baseUrl,
+              bool verifyPeer);
+
+    WebhookResult startSession(const StartSessionEvent& event);
+    WebhookResult scanCode(const ScanCodeEvent& event);
+    WebhookResult addSessionLine(const AddSessionLineEvent& event);
+    WebhookResult updateSessionLine(const UpdateSessionLineEvent& event);
+    WebhookResult removeSessionLine(const RemoveSessionLineEvent& event);
+    WebhookResult pauseSession(const PauseSessionEvent& event);
+    WebhookResult resumeSession(const ResumeSessionEvent& event);
+    WebhookResult startPayment(const StartPaymentEvent& event);
+    WebhookResult cancelPayment(const CancelPaymentEvent& event);
+    WebhookResult mergeSession(const MergeSessionEvent& event);
+    WebhookResult cancelSession(const CancelSessionEvent& event);
+    WebhookResult completeSession(const CompleteSessionEvent& event);
+    WebhookResult creditSession(const CreditSessionEvent& event);
+    WebhookResult startExternalPayment(const StartExternalPaymentEvent& event);
+    WebhookResult pollExternalPayment(const PollExternalPaymentEvent& event);
+    WebhookResult requestCancelExternalPayment(const RequestCancelExternalPaymentEvent& event);
+    WebhookResult cancelExternalPayment(const CancelExternalPaymentEvent& event);
+
+    // Reports to the consumer that its answer to eventName was wrong.
+    WebhookResult sendError(const std::string& eventName, const ErrorEvent& event);
+
+    // Body and headers of the last request sent.
+    const std::string& GetBody() const { return lastBody_; }
+    const std::map<std::string, std::string>& GetHeaders() const { return lastHeaders_; }
+
+    // The signature a correct consumer puts on body: Base64(HMAC-SHA256(Base64decode(secret), body)).
+    std::string sign(const std::string& body) const;
+
+    // The trace of this client's last exchange; set by Init.
+    UTF8String debugFile;
+
+private:
+    WebhookResult send(const std::string& eventName, const WebhookEvent& event);
+
+    long connectTimeout_;
+    long totalTimeout_;
+    UTF8String subscriptionId_;
+    std::string key_;
+    UTF8String baseUrl_;
+    bool verifyPeer_ = true;
+    std::string lastBody_;
+    std::map<std::string, std::string> lastHeaders_;
+    void* curl_ = nullptr; // CURL*, one easy handle per client
+};
+
+} // namespace Webhooks
+} // namespace Tarn

@@ -1,0 +1,31 @@
+# Compiler settings shared by every target of the project, and the one helper that declares a
+# test executable.
+
+add_library(orvel_settings INTERFACE)
+target_compile_features(orvel_settings INTERFACE cxx_std_17)
+target_compile_options(orvel_settings INTERFACE
+  -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wold-style-cast
+  $<$<BOOL:${ORVEL_WERROR}>:-Werror>)
+
+if(ORVEL_SANITIZE)
+  target_compile_options(orvel_settings INTERFACE
+    -fsanitize=${ORVEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(orvel_settings INTERFACE -fsanitize=${ORVEL_SANITIZE})
+endif()
+
+# orvel_add_test(NAME SOURCES a.cpp b.cpp LIBRARIES lib... [GUI])
+# One GoogleTest executable; every test case becomes its own CTest entry. GUI tests run on
+# Qt's offscreen platform.
+function(orvel_add_test name)
+  cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE orvel_settings orvel_test_support ${ARG_LIBRARIES}
+                        GTest::gtest GTest::gtest_main)
+  set(env "ORVEL_SAMPLE_CONSUMER=$<TARGET_FILE:orvel-sample-consumer>")
+  if(ARG_GUI)
+    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  gtest_discover_tests(${name}
+    PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120
+    DISCOVERY_TIMEOUT 60)
+endfunction()
