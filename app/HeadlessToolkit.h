@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -39,13 +40,21 @@ public:
     bool PumpUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-    // From now on Synchronize refuses work, and threads waiting in it are released.
-    void Close();
+    // From now on Synchronize refuses work, threads waiting in it are released and queued work
+    // is dropped.
+    void Close() override;
+    bool Closed() const;
 
 private:
+    // What a thread waiting in Synchronize learns about its job.
+    struct Waiter {
+        bool finished = false;
+        bool ran = false;
+        std::exception_ptr error;
+    };
     struct Job {
         std::function<void()> fn;
-        bool* done = nullptr; // set when a Synchronize waits for it
+        Waiter* waiter = nullptr; // set when a Synchronize waits for it
     };
 
     bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }

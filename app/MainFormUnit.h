@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,8 @@ public:
     using EventPtr = boost::shared_ptr<Tarn::Webhooks::WebhookEvent>;
 
     explicit TForm1(Toolkit& toolkit);
-    // Cancels running poll tasks and waits for them: no task outlives the window.
+    // Cancels running poll tasks and waits for them: no task outlives the window. Closes the
+    // toolkit first (Toolkit::Close), so a task waiting for the window's thread is released.
     ~TForm1() override;
 
     Toolkit& toolkit;
@@ -151,8 +153,13 @@ public:
     bool pollWithDialog = false;
     std::shared_ptr<BackgroundTask> pollTask;
 
-    // Every control of the form, in form order (for the drawing layer and the tests).
+    // Every control of the form, in form order (for the drawing layer and the tests); the form
+    // itself is not in the list.
     std::vector<TControl*> AllControls();
+
+    // A background task, not yet started, that the window keeps track of: closing the window
+    // cancels it and waits for it. Every task of the window is made here.
+    std::shared_ptr<BackgroundTask> CreateBackgroundTask(BackgroundTask::Body body);
 
     // --- Start-up ---------------------------------------------------------------------------
     void FormShow();
@@ -208,9 +215,10 @@ public:
     std::string FormatNumber(double value) const;
 
     // --- Exchange display -------------------------------------------------------------------
-    int VerifyResponse(const ClientPtr& client, const EventPtr& event, const Tarn::Webhooks::WebhookResult& result,
-                       boost::optional<Json::Value>& json);
-    void ReportErrorToConsumer(const Tarn::Webhooks::Error& error, const ClientPtr& client, const EventPtr& event);
+    int VerifyResponse(const ClientPtr& client, const EventPtr& event,
+                       const Tarn::Webhooks::WebhookResult& result, boost::optional<Json::Value>& json);
+    void ReportErrorToConsumer(const Tarn::Webhooks::Error& error, const ClientPtr& client,
+                               const EventPtr& event);
     void ResetExchangeDisplay();
     void ShowHttpStatus(int httpCode, short curlCode, const std::string& reasonPhrase);
     void SetErrorTabsVisible(bool visible);
@@ -219,7 +227,8 @@ public:
     // --- Line changes -----------------------------------------------------------------------
     bool ApplyDefaultResp(const Tarn::Webhooks::DefaultResp& response, const ClientPtr& client,
                           const EventPtr& event);
-    bool ApplyLineChanges(const std::vector<Tarn::Webhooks::LineChangeResp>& changes, Tarn::Webhooks::Error& error);
+    bool ApplyLineChanges(const std::vector<Tarn::Webhooks::LineChangeResp>& changes,
+                          Tarn::Webhooks::Error& error);
     bool ApplyLineAdditions(const std::vector<Tarn::Webhooks::LineAdditionResp>& additions,
                             Tarn::Webhooks::Error& error);
     bool ApplyLineDeletions(const std::vector<Tarn::Webhooks::LineDeletionResp>& deletions,
@@ -287,5 +296,10 @@ private:
             extDiscountPercentage = -1, extDiscountAmount = -1, extDiscountDescription = -1, total = -1;
     } items;
 
+    // Option button n (1 to 5); nullptr for any other n.
     TSpeedButton* OptionButton(int n);
+
+    // Every task made by CreateBackgroundTask that may still run.
+    std::mutex tasksMutex_;
+    std::vector<std::shared_ptr<BackgroundTask>> tasks_;
 };

@@ -17,13 +17,15 @@ public:
         int minWidth = 0;
         int maxWidth = 0; // 0: no automatic width
         bool editable = false;
+        bool integer = false; // holds whole numbers (drawn right-aligned)
+        bool visible = true;
     };
 
     explicit TGridControl(std::string name);
 
     int FixedRows() const { return 1; }
     // Rows including the title row.
-    int RowCount() const { return static_cast<int>(rows_.size()) + FixedRows(); }
+    int RowCount() const { return dataRows_ + FixedRows(); }
     int ColumnCount() const { return static_cast<int>(columns_.size()); }
 
     const std::vector<Column>& Columns() const { return columns_; }
@@ -66,7 +68,10 @@ private:
     void Touch();
 
     std::vector<Column> columns_;
-    std::vector<std::vector<std::string>> rows_; // data rows only
+    // Data rows only. The first dataRows_ are in use; the rest are kept from earlier fills so
+    // that a refill reuses their storage.
+    std::vector<std::vector<std::string>> rows_;
+    int dataRows_ = 0;
     bool editing_ = false;
     bool editorVisible_ = true;
     int selectedRow_ = -1;

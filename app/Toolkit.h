@@ -21,4 +21,8 @@ public:
     virtual void RunBlocking(const std::function<void()>& fn) = 0;
     // The decimal separator of the user's locale.
     virtual char DecimalSeparator() const = 0;
+    // The window is going away: from now on Synchronize refuses work (returns false without
+    // running it), threads waiting in Synchronize are released, and work queued for the window's
+    // thread is dropped. Called on the window's thread.
+    virtual void Close() = 0;
 };

@@ -39,9 +39,9 @@ std::string CurlCodeToString(short curlCode);
 // What one send returns.
 struct WebhookResult {
     OrvCurl::HTTPResponseParser response;
-    short curlCode = 0;      // the transport's result code, 0 when the exchange completed
-    std::string url;          // where the request went
-    std::string errorText;    // the transport's detailed error text, if any
+    short curlCode = 0;                 // the transport's result code, 0 when the exchange completed
+    std::string url;                    // where the request went
+    std::string errorText;              // the transport's detailed error text, if any
     boost::optional<DialogResp> dialog; // not read by the tester
 };
 
@@ -92,6 +92,8 @@ public:
 
 private:
     WebhookResult send(const std::string& eventName, const WebhookEvent& event);
+    WebhookResult send(const std::string& eventName, std::string body);
+    void WriteTrace(const std::string& text, bool append);
 
     long connectTimeout_;
     long totalTimeout_;
@@ -102,6 +104,9 @@ private:
     std::string lastBody_;
     std::map<std::string, std::string> lastHeaders_;
     void* curl_ = nullptr; // CURL*, one easy handle per client
+    int traceFd_ = -1;     // debugFile, open and locked while this client lives
+    std::size_t traceSize_ = 0;
+    bool traceWritten_ = false; // this client's own trace is in the file
 };
 
 } // namespace Webhooks

@@ -69,6 +69,13 @@ struct DefaultResp : virtual BaseResp {
 };
 
 struct ScanCodeResp : virtual DefaultResp {
+    // Assignment copies: a defaulted move assignment would move the virtual base, which GCC
+    // flags (-Wvirtual-move-assign) wherever a result holding this answer is move-assigned.
+    ScanCodeResp() = default;
+    ScanCodeResp(const ScanCodeResp&) = default;
+    ScanCodeResp(ScanCodeResp&&) = default;
+    ScanCodeResp& operator=(const ScanCodeResp&) = default;
+
     bool recognized = false;
     UTF8String customerMessage;
     UTF8String message;
@@ -87,10 +94,20 @@ struct ReceiptFooterResp {
 };
 
 struct CompleteSessionResp : virtual DefaultResp {
+    CompleteSessionResp() = default;
+    CompleteSessionResp(const CompleteSessionResp&) = default;
+    CompleteSessionResp(CompleteSessionResp&&) = default;
+    CompleteSessionResp& operator=(const CompleteSessionResp&) = default;
+
     std::vector<ReceiptFooterResp> receiptFooters;
 };
 
 struct ExternalPaymentResp : virtual DefaultResp {
+    ExternalPaymentResp() = default;
+    ExternalPaymentResp(const ExternalPaymentResp&) = default;
+    ExternalPaymentResp(ExternalPaymentResp&&) = default;
+    ExternalPaymentResp& operator=(const ExternalPaymentResp&) = default;
+
     Uuid externalPaymentId;
     boost::optional<bool> started;
     boost::optional<bool> confirmed;

@@ -1,0 +1,170 @@
+#include "Controls.h"
+
+#include <algorithm>
+#include <utility>
+
+// --- TControl -------------------------------------------------------------------------------
+
+TControl::TControl(std::string name, std::string caption, std::string labelText)
+    : name_(std::move(name)), caption_(std::move(caption)), labelText_(std::move(labelText)) {}
+
+template <typename T> void TControl::Set(T& field, const T& value) {
+    if (field == value)
+        return;
+    field = value;
+    NotifyChanged();
+}
+
+void TControl::SetCaption(const std::string& caption) {
+    Set(caption_, caption);
+}
+void TControl::SetEnabled(bool enabled) {
+    Set(enabled_, enabled);
+}
+void TControl::SetVisible(bool visible) {
+    Set(visible_, visible);
+}
+void TControl::SetHint(const std::string& hint) {
+    Set(hint_, hint);
+}
+void TControl::SetTag(int32_t tag) {
+    Set(tag_, tag);
+}
+void TControl::SetBold(bool bold) {
+    Set(bold_, bold);
+}
+void TControl::SetFontColor(TColor color) {
+    Set(fontColor_, color);
+}
+void TControl::SetColor(TColor color) {
+    Set(color_, color);
+}
+void TControl::SetFixedPitch(bool fixedPitch) {
+    Set(fixedPitch_, fixedPitch);
+}
+void TControl::SetReadOnly(bool readOnly) {
+    Set(readOnly_, readOnly);
+}
+
+// --- TCheckBox ------------------------------------------------------------------------------
+
+void TCheckBox::SetChecked(bool checked) {
+    if (checked_ == checked)
+        return;
+    checked_ = checked;
+    NotifyChanged();
+}
+
+// --- TComboBox ------------------------------------------------------------------------------
+
+void TComboBox::SetItems(std::vector<std::string> items) {
+    if (items_ == items)
+        return;
+    items_ = std::move(items);
+    // A selection that no longer points at an item is dropped.
+    if (itemIndex_ >= static_cast<int>(items_.size()))
+        itemIndex_ = -1;
+    NotifyChanged();
+}
+
+void TComboBox::SetItemIndex(int index) {
+    if (index < -1 || index >= static_cast<int>(items_.size()) || index == itemIndex_)
+        return;
+    itemIndex_ = index;
+    NotifyChanged();
+}
+
+// --- TMemo ----------------------------------------------------------------------------------
+//
+// Lines are separated, not terminated, by "\r\n": a text ending in a line break has an empty
+// last line, so the text a widget shows survives a round trip through the memo unchanged.
+
+std::string TMemo::Text() const {
+    std::string text;
+    std::size_t size = 0;
+    for (const auto& line : lines_)
+        size += line.size() + 2;
+    text.reserve(size);
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (i > 0)
+            text += "\r\n";
+        text += lines_[i];
+    }
+    return text;
+}
+
+void TMemo::SetText(const std::string& text) {
+    std::vector<std::string> lines;
+    if (!text.empty()) {
+        std::string line;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            if (c == '\r' || c == '\n') {
+                lines.push_back(std::move(line));
+                line.clear();
+                if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                    ++i;
+            } else {
+                line += c;
+            }
+        }
+        lines.push_back(std::move(line));
+    }
+    if (lines == lines_)
+        return;
+    lines_ = std::move(lines);
+    NotifyChanged();
+}
+
+void TMemo::Add(const std::string& line) {
+    lines_.push_back(line);
+    NotifyChanged();
+}
+
+void TMemo::Clear() {
+    if (lines_.empty())
+        return;
+    lines_.clear();
+    NotifyChanged();
+}
+
+// --- TListView ------------------------------------------------------------------------------
+
+TListView::TListView(std::string name, std::vector<std::string> columns)
+    : TControl(std::move(name)), columns_(std::move(columns)) {}
+
+void TListView::AddItem(std::vector<std::string> row) {
+    items_.push_back(std::move(row));
+    NotifyChanged();
+}
+
+void TListView::Clear() {
+    if (items_.empty())
+        return;
+    items_.clear();
+    NotifyChanged();
+}
+
+// --- TPageControl ---------------------------------------------------------------------------
+
+TPageControl::TPageControl(std::string name, std::vector<TTabSheet*> pages)
+    : TControl(std::move(name)), pages_(std::move(pages)) {}
+
+void TPageControl::SetActivePageIndex(int index) {
+    if (index < 0 || index >= static_cast<int>(pages_.size()) || index == activePageIndex_)
+        return;
+    activePageIndex_ = index;
+    NotifyChanged();
+}
+
+TTabSheet* TPageControl::ActivePage() const {
+    if (activePageIndex_ < 0 || activePageIndex_ >= static_cast<int>(pages_.size()))
+        return nullptr;
+    return pages_[static_cast<std::size_t>(activePageIndex_)];
+}
+
+void TPageControl::SetActivePage(const TTabSheet& page) {
+    const auto it = std::find(pages_.begin(), pages_.end(), &page);
+    if (it != pages_.end())
+        SetActivePageIndex(static_cast<int>(it - pages_.begin()));
+}

@@ -1,0 +1,303 @@
+#include "MainFormUnit.h"
+
+#include "OrvLib.h"
+#include "Uuid.h"
+
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+using Tarn::Webhooks::WebhookConsumerClient;
+
+TForm1::TForm1(Toolkit& toolkit_)
+    : TControl("Form1", "OrvelPOS Webhook Tester"), toolkit(toolkit_),
+      clientFactory([] { return boost::make_shared<WebhookConsumerClient>(); }),
+      // Settings panel
+      Panel1("Panel1"), edtSubscriptionId("edtSubscriptionId", "", "Subscription ID:"),
+      edtSecret("edtSecret", "", "Secret:"), btnCreateSecret("btnCreateSecret", "Create secret"),
+      edtBaseURL("edtBaseURL", "", "Base URL:"), chkSelfSigned("chkSelfSigned", "Self-signed"),
+      edtEventId("edtEventId", "1", "Event Counter:"), chkBlockingCall("chkBlockingCall", "Blocking call"),
+      edtBranchNumber("edtBranchNumber", "1", "Branch:"),
+      edtWorkplaceNumber("edtWorkplaceNumber", "1", "Workplace:"),
+      btnConfigOpslaan("btnConfigOpslaan", "Save"), btnConfigInlezen("btnConfigInlezen", "Restore"),
+      // HMAC tab
+      TabSheetHMAC("TabSheetHMAC", "HMAC"), mmMessage("mmMessage"),
+      btnGenerateHMAC("btnGenerateHMAC", "Generate"), edtSignature("edtSignature"),
+      // Session tab
+      TabSheetSession("TabSheetSession", "Session"), edtSessionId("edtSessionId", "", "Session ID:"),
+      btnGenerate("btnGenerate", "Generate"), gridSession("gridSession"),
+      spdRegelToevoegen("spdRegelToevoegen", "+"), spdRegelVerwijderen("spdRegelVerwijderen", "-"),
+      spdStartSession("spdStartSession", "startSession"),
+      spdAddSessionLine("spdAddSessionLine", "addSessionLine"),
+      spdUpdateSessionLine("spdUpdateSessionLine", "updateSessionLine"),
+      spdRemoveSessionLine("spdRemoveSessionLine", "removeSessionLine"),
+      spdPauseSession("spdPauseSession", "pauseSession"),
+      spdResumeSession("spdResumeSession", "resumeSession"),
+      spdStartPayment("spdStartPayment", "startPayment"),
+      spdCancelPayment("spdCancelPayment", "cancelPayment"),
+      spdMergeSession("spdMergeSession", "mergeSession"),
+      spdCancelSession("spdCancelSession", "cancelSession"),
+      spdCompleteSession("spdCompleteSession", "completeSession"),
+      spdCreditSession("spdCreditSession", "creditSession"),
+      // Dialog tab
+      TabSheetDialog("TabSheetDialog", "Dialog"), edtDialogTitle("edtDialogTitle", "", "dialogTitle:"),
+      edtRequired("edtRequired", "", "required:"),
+      edtAllowMultipleOptions("edtAllowMultipleOptions", "", "allowMultipleOptions"),
+      spdButton1("spdButton1", "1"), spdButton2("spdButton2", "2"), spdButton3("spdButton3", "3"),
+      spdButton4("spdButton4", "4"), spdButton5("spdButton5", "5"),
+      spdConfirmDialog("spdConfirmDialog", "Confirm dialog"), spdSkipDialog("spdSkipDialog", "Skip dialog"),
+      // scanCode tab
+      TabSheetScanCode("TabSheetScanCode", "scanCode"), edtCode("edtCode", "", "Code:"),
+      cmbCodeType("cmbCodeType"), spdScanCode("spdScanCode", "scanCode"),
+      edtScanCodeRecognized("edtScanCodeRecognized", "", "recognized:"),
+      edtScanCodeMessage("edtScanCodeMessage", "", "message:"),
+      edtScanCodeCustomerMessage("edtScanCodeCustomerMessage", "", "customerMessage:"),
+      edtScanCodeRelationNumber("edtScanCodeRelationNumber", "", "relationNumber:"),
+      // externalPayment tab
+      TabSheetExternalPayment("TabSheetExternalPayment", "externalPayment"),
+      edtPaymentMethod("edtPaymentMethod", "K_EXTERNAL_PAYMENT", "method:"),
+      edtExternalPaymentId("edtExternalPaymentId", "", "externalPaymentId:"),
+      spdStartExternalPayment("spdStartExternalPayment", "startExternalPayment"),
+      spdPollExternalPayment("spdPollExternalPayment", "pollExternalPayment"),
+      spdRequestCancelExternalPayment("spdRequestCancelExternalPayment", "requestCancelExternalPayment"),
+      spdCancelExternalPayment("spdCancelExternalPayment", "cancelExternalPayment"),
+      edtExternalPaymentStarted("edtExternalPaymentStarted", "", "started:"),
+      edtExternalPaymentConfirmed("edtExternalPaymentConfirmed", "", "confirmed"),
+      edtExternalPaymentCancelled("edtExternalPaymentCancelled", "", "cancelled:"),
+      edtExternalPaymentMessage("edtExternalPaymentMessage", "", "message:"),
+      edtExternalPaymentCustomerMessage("edtExternalPaymentCustomerMessage", "", "customerMessage:"),
+      PageControl1("PageControl1", {&TabSheetHMAC, &TabSheetSession, &TabSheetDialog, &TabSheetScanCode,
+                                    &TabSheetExternalPayment}),
+      // Panel2
+      Panel2("Panel2"), txtWebhookUrl("txtWebhookUrl", "", "Webhook URL:"),
+      txtDebugFile("txtDebugFile", "", "Debug file:"),
+      edtConfigBestand("edtConfigBestand", "", "Configuration:"), mmMessages("mmMessages", "", "Messages:"),
+      // Status strip
+      pnlHttpResponse("pnlHttpResponse", "HTTP RESPONSE CODE"),
+      // PageControl2
+      TabSheet1("TabSheet1", "Request Headers"), lvRequestHeaders("lvRequestHeaders", {"Header", "Waarde"}),
+      TabSheet2("TabSheet2", "Request Body"), mmRequestBody("mmRequestBody"),
+      TabSheet3("TabSheet3", "Response Headers"),
+      lvResponseHeaders("lvResponseHeaders", {"Header", "Waarde"}), TabSheet4("TabSheet4", "Response Body"),
+      mmResponseBody("mmResponseBody"),
+      TabSheetErrorRequestHeaders("TabSheetErrorRequestHeaders", "Error Request Headers"),
+      lvErrorRequestHeaders("lvErrorRequestHeaders", {"Header", "Waarde"}),
+      TabSheetErrorRequestBody("TabSheetErrorRequestBody", "Error Request Body"),
+      mmErrorRequestBody("mmErrorRequestBody"),
+      PageControl2("PageControl2", {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4,
+                                    &TabSheetErrorRequestHeaders, &TabSheetErrorRequestBody}) {
+    // 1. The rest of the form: fonts, states and items.
+    for (TControl* control : std::initializer_list<TControl*>{
+             &edtSubscriptionId, &edtSecret, &edtBaseURL, &edtEventId, &edtBranchNumber, &edtWorkplaceNumber,
+             &edtSignature, &edtSessionId, &txtWebhookUrl, &txtDebugFile, &edtConfigBestand, &mmRequestBody,
+             &mmResponseBody, &mmErrorRequestBody})
+        control->SetFixedPitch(true);
+
+    for (TControl* button : std::initializer_list<TControl*>{
+             &spdStartSession, &spdAddSessionLine, &spdUpdateSessionLine, &spdRemoveSessionLine,
+             &spdPauseSession, &spdResumeSession, &spdStartPayment, &spdCancelPayment, &spdMergeSession,
+             &spdCancelSession, &spdCompleteSession, &spdCreditSession, &spdConfirmDialog, &spdSkipDialog})
+        button->SetFontColor(clRed);
+
+    edtSignature.SetReadOnly(true);
+
+    edtDialogTitle.SetEnabled(false);
+    edtRequired.SetEnabled(false);
+    edtAllowMultipleOptions.SetEnabled(false);
+
+    cmbCodeType.SetItems({"barcode", "rfid", "qrcode"});
+    cmbCodeType.SetItemIndex(0);
+    for (TEdit* box : {&edtScanCodeRecognized, &edtScanCodeMessage, &edtScanCodeCustomerMessage,
+                       &edtScanCodeRelationNumber})
+        box->SetReadOnly(true);
+
+    spdPollExternalPayment.SetEnabled(false);
+    spdRequestCancelExternalPayment.SetEnabled(false);
+    spdCancelExternalPayment.SetEnabled(false);
+    for (TEdit* box : {&edtExternalPaymentStarted, &edtExternalPaymentConfirmed, &edtExternalPaymentCancelled,
+                       &edtExternalPaymentMessage, &edtExternalPaymentCustomerMessage})
+        box->SetReadOnly(true);
+
+    pnlHttpResponse.SetBold(true);
+    pnlHttpResponse.SetFontColor(clBlack);
+    pnlHttpResponse.SetColor(clBtnFace);
+
+    TabSheetErrorRequestHeaders.SetVisible(false);
+    TabSheetErrorRequestBody.SetVisible(false);
+
+    PageControl1.SetActivePage(TabSheetSession);
+    PageControl2.SetActivePageIndex(0);
+
+    gridSession.OnEditCellExit = [this](int column, int row, bool flag) {
+        gridSessionEditCellExit(&gridSession, column, row, flag);
+    };
+
+    // 2. to 6. The window's own state.
+    productName = "OrvelWebhookTester";
+    lastEventName.clear();
+    senderId = OrvelUtility::Uuid::Create();
+    session = Tarn::Webhooks::Session();
+    externalPayment = Tarn::Webhooks::ExternalPayment();
+    gridView = std::make_unique<Tarn::GridViewClass>();
+    pollingActive = false;
+    pollWithDialog = false;
+    pollTask.reset();
+
+    // 7. Product identification.
+    g_ProductName = "OrvelWebhookTester";
+    g_ProductVersion = "1.14.0";
+}
+
+TForm1::~TForm1() {
+    std::vector<std::shared_ptr<BackgroundTask>> tasks;
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex_);
+        tasks = tasks_;
+    }
+    for (const auto& task : tasks)
+        task->Cancel();
+    // A task may be waiting in Synchronize for this very thread: release it before waiting.
+    toolkit.Close();
+    for (const auto& task : tasks)
+        task->Wait();
+}
+
+std::shared_ptr<BackgroundTask> TForm1::CreateBackgroundTask(BackgroundTask::Body body) {
+    auto task = std::make_shared<BackgroundTask>(std::move(body));
+    std::vector<std::shared_ptr<BackgroundTask>> released; // destroyed after the lock is let go
+    std::lock_guard<std::mutex> lock(tasksMutex_);
+    // A task that does not run and that nobody else holds can never run again: let it go, so a
+    // long chain of polls does not pile up here.
+    auto keep = std::partition(tasks_.begin(), tasks_.end(), [](const std::shared_ptr<BackgroundTask>& t) {
+        return t->IsRunning() || t.use_count() > 1;
+    });
+    std::move(keep, tasks_.end(), std::back_inserter(released));
+    tasks_.erase(keep, tasks_.end());
+    tasks_.push_back(task);
+    return task;
+}
+
+std::vector<TControl*> TForm1::AllControls() {
+    return {
+        &Panel1,
+        &edtSubscriptionId,
+        &edtSecret,
+        &btnCreateSecret,
+        &edtBaseURL,
+        &chkSelfSigned,
+        &edtEventId,
+        &chkBlockingCall,
+        &edtBranchNumber,
+        &edtWorkplaceNumber,
+        &btnConfigOpslaan,
+        &btnConfigInlezen,
+
+        &PageControl1,
+        &TabSheetHMAC,
+        &mmMessage,
+        &btnGenerateHMAC,
+        &edtSignature,
+
+        &TabSheetSession,
+        &edtSessionId,
+        &btnGenerate,
+        &gridSession,
+        &spdRegelToevoegen,
+        &spdRegelVerwijderen,
+        &spdStartSession,
+        &spdAddSessionLine,
+        &spdUpdateSessionLine,
+        &spdRemoveSessionLine,
+        &spdPauseSession,
+        &spdResumeSession,
+        &spdStartPayment,
+        &spdCancelPayment,
+        &spdMergeSession,
+        &spdCancelSession,
+        &spdCompleteSession,
+        &spdCreditSession,
+
+        &TabSheetDialog,
+        &edtDialogTitle,
+        &edtRequired,
+        &edtAllowMultipleOptions,
+        &spdButton1,
+        &spdButton2,
+        &spdButton3,
+        &spdButton4,
+        &spdButton5,
+        &spdConfirmDialog,
+        &spdSkipDialog,
+
+        &TabSheetScanCode,
+        &edtCode,
+        &cmbCodeType,
+        &spdScanCode,
+        &edtScanCodeRecognized,
+        &edtScanCodeMessage,
+        &edtScanCodeCustomerMessage,
+        &edtScanCodeRelationNumber,
+
+        &TabSheetExternalPayment,
+        &edtPaymentMethod,
+        &edtExternalPaymentId,
+        &spdStartExternalPayment,
+        &spdPollExternalPayment,
+        &spdRequestCancelExternalPayment,
+        &spdCancelExternalPayment,
+        &edtExternalPaymentStarted,
+        &edtExternalPaymentConfirmed,
+        &edtExternalPaymentCancelled,
+        &edtExternalPaymentMessage,
+        &edtExternalPaymentCustomerMessage,
+
+        &Panel2,
+        &txtWebhookUrl,
+        &txtDebugFile,
+        &edtConfigBestand,
+        &mmMessages,
+
+        &pnlHttpResponse,
+
+        &PageControl2,
+        &TabSheet1,
+        &lvRequestHeaders,
+        &TabSheet2,
+        &mmRequestBody,
+        &TabSheet3,
+        &lvResponseHeaders,
+        &TabSheet4,
+        &mmResponseBody,
+        &TabSheetErrorRequestHeaders,
+        &lvErrorRequestHeaders,
+        &TabSheetErrorRequestBody,
+        &mmErrorRequestBody,
+    };
+}
+
+void TForm1::FormShow() {
+    SetUpSessionGrid();
+    SetCaption(Caption() + " v" + g_ProductVersion);
+    btnConfigInlezenClick();
+    ResetDialogTab();
+    ShowSession();
+}
+
+TSpeedButton* TForm1::OptionButton(int n) {
+    switch (n) {
+    case 1:
+        return &spdButton1;
+    case 2:
+        return &spdButton2;
+    case 3:
+        return &spdButton3;
+    case 4:
+        return &spdButton4;
+    case 5:
+        return &spdButton5;
+    default:
+        return nullptr;
+    }
+}

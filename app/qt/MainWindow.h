@@ -1,0 +1,84 @@
+#pragma once
+
+#include "MainFormUnit.h"
+#include "QtToolkit.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+class QTreeWidget;
+class GridTableModel;
+struct MainWindowBindings;
+
+// Draws the window model TForm1 with Qt Widgets and feeds the user's input back into it. Every
+// widget carries its control's name as objectName.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The form's first showing, then the window on screen. A failing start-up reaches the
+    // caller before anything is shown.
+    void Start();
+
+    GridTableModel* GridModel() const { return gridModel_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    using Handler = void (TForm1::*)();
+
+    // Layout, top to bottom.
+    QWidget* BuildSettingsPanel();
+    QWidget* BuildHmacTab();
+    QWidget* BuildSessionTab();
+    QWidget* BuildDialogTab();
+    QWidget* BuildScanCodeTab();
+    QWidget* BuildExternalPaymentTab();
+    QWidget* BuildPanel2();
+    QWidget* BuildExchangeTabs();
+
+    // One widget per control kind, bound both ways.
+    QLineEdit* Edit(TEdit& edit);
+    QPushButton* Button(TControl& button, Handler handler);
+    QCheckBox* CheckBox(TCheckBox& box);
+    QComboBox* ComboBox(TComboBox& box);
+    QPlainTextEdit* Memo(TMemo& memo, bool userEditable);
+    QTreeWidget* ListView(TListView& list);
+    QLabel* StatusStrip(TPanel& panel);
+    QWidget* Panel(TPanel& panel);
+    QTableView* Grid(TGridControl& grid);
+    QTabWidget* PageControl(TPageControl& control, const std::vector<QWidget*>& pages);
+    QWidget* TabPage(TTabSheet& sheet);
+    // The label beside a control, showing its LabelText and hidden with it.
+    QLabel* Label(TControl& control);
+
+    // Runs push now and after every change of the control, with the widget's signals blocked
+    // so the push never comes back as user input.
+    void Watch(TControl& control, QWidget* widget, std::function<void()> push);
+    // Watch, plus the name, the state every control has (enabled, visible, font, colour) and
+    // the control's focus requests.
+    void Bind(TControl& control, QWidget* widget, std::function<void()> push);
+    // Runs a user action on the model; a push it causes is not sent back to the same widget.
+    void FromWidget(QWidget* widget, const std::function<void()>& action);
+    void Click(Handler handler);
+
+    TForm1& form_;
+    QtToolkit& toolkit_;
+    std::shared_ptr<MainWindowBindings> bindings_;
+    GridTableModel* gridModel_ = nullptr;
+};

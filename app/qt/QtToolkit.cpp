@@ -1,0 +1,158 @@
+#include "QtToolkit.h"
+
+#include "Application.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFontDatabase>
+#include <QLocale>
+#include <QMessageBox>
+#include <QThread>
+
+#include <exception>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// One piece of work handed to the GUI thread by a waiting thread.
+struct SyncJob {
+    std::function<void()> fn;
+    bool started = false;
+    bool done = false;
+    std::exception_ptr error;
+};
+
+} // namespace
+
+QtToolkit::QtToolkit(QObject* parent) : QObject(parent) {}
+
+QtToolkit::~QtToolkit() {
+    // Nobody may stay blocked on work that can no longer run.
+    Close();
+}
+
+bool QtToolkit::OnGuiThread() const {
+    return QThread::currentThread() == thread();
+}
+
+void QtToolkit::ShowMessage(const std::string& text) {
+    if (!OnGuiThread()) {
+        Synchronize([this, text] { ShowMessage(text); });
+        return;
+    }
+    QMessageBox box(mainWindow_.data());
+    box.setWindowTitle(QApplication::applicationDisplayName());
+    // Plain text: a consumer's message must never be taken for markup.
+    box.setTextFormat(Qt::PlainText);
+    const QString message = QString::fromStdString(text);
+    // A receipt is laid out in columns; a fixed-pitch font keeps them aligned.
+    if (message.contains(QLatin1Char('\n')))
+        box.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    box.setText(message);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+}
+
+void QtToolkit::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+bool QtToolkit::Synchronize(std::function<void()> fn) {
+    if (IsClosing())
+        return false;
+    if (OnGuiThread()) {
+        fn();
+        return true;
+    }
+    auto job = std::make_shared<SyncJob>();
+    job->fn = std::move(fn);
+    QMetaObject::invokeMethod(
+        this,
+        [this, job] {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (closing_)
+                    return;
+                job->started = true;
+            }
+            try {
+                job->fn();
+            } catch (...) {
+                job->error = std::current_exception();
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                job->done = true;
+            }
+            cv_.notify_all();
+        },
+        Qt::QueuedConnection);
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Work already running is waited for even when the window closes meanwhile: it may use
+    // what the caller lent it.
+    cv_.wait(lock, [&] { return job->done || (closing_ && !job->started); });
+    if (!job->done)
+        return false;
+    lock.unlock();
+    if (job->error)
+        std::rethrow_exception(job->error);
+    return true;
+}
+
+void QtToolkit::Queue(std::function<void()> fn) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, fn = std::move(fn)] {
+            if (IsClosing())
+                return;
+            Application::Run(*this, fn);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtToolkit::RunBlocking(const std::function<void()>& fn) {
+    if (!OnGuiThread()) {
+        fn();
+        return;
+    }
+    QEventLoop loop;
+    std::exception_ptr error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    std::thread worker([&] {
+        try {
+            fn();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // Delivered once the loop runs, even when fn returns before exec() is reached.
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    QApplication::restoreOverrideCursor();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+char QtToolkit::DecimalSeparator() const {
+    const QString point = QLocale().decimalPoint();
+    if (point.size() == 1 && point.at(0).unicode() < 0x80)
+        return static_cast<char>(point.at(0).unicode());
+    return '.';
+}
+
+void QtToolkit::Close() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+    }
+    cv_.notify_all();
+}
+
+bool QtToolkit::IsClosing() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closing_;
+}

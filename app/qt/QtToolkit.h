@@ -1,0 +1,44 @@
+#pragma once
+
+#include "Toolkit.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+
+// The toolkit on Qt Widgets. Construct it on the GUI thread; that thread is the window's thread.
+class QtToolkit : public QObject, public Toolkit {
+    Q_OBJECT
+
+public:
+    explicit QtToolkit(QObject* parent = nullptr);
+    ~QtToolkit() override;
+
+    void ShowMessage(const std::string& text) override;
+    void ProcessMessages() override;
+    bool Synchronize(std::function<void()> fn) override;
+    void Queue(std::function<void()> fn) override;
+    void RunBlocking(const std::function<void()>& fn) override;
+    char DecimalSeparator() const override;
+
+    // The window that message boxes belong to.
+    void SetMainWindow(QWidget* window) { mainWindow_ = window; }
+
+    // The window is closing: Synchronize refuses new work and releases the threads waiting for
+    // work that has not started yet; queued work is dropped.
+    void Close();
+    bool IsClosing() const;
+
+private:
+    bool OnGuiThread() const;
+
+    QPointer<QWidget> mainWindow_;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    bool closing_ = false;
+};

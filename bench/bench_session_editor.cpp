@@ -1,0 +1,181 @@
+// How the session editor and the configuration file scale with the number of lines: a session
+// of 1,000 and of 10,000 lines through ShowSession, ReadSessionFromGrid, CurrentSession, "Save"
+// and "Restore" on the headless window. Goals: each operation under 50 ms at 10,000 lines, and
+// ten times the lines in at most eleven times the time.
+
+#include "HeadlessToolkit.h"
+#include "MainFormUnit.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+using OrvelUtility::Uuid;
+using Tarn::Webhooks::ExternalDiscount;
+using Tarn::Webhooks::SessionLine;
+
+namespace {
+
+constexpr int kRuns = 7;
+constexpr double kGoalMs = 50.0;
+constexpr double kGoalRatio = 11.0;
+
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orvel-bench-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot create a temporary folder");
+        path_ = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// A line with every field the editor shows and the configuration stores.
+SessionLine MakeLine(int i) {
+    SessionLine line;
+    line.lineId = Uuid::Create();
+    if (i % 3 == 0)
+        line.lineSetId = Uuid::Create();
+    line.articleNumber = 8710000000000 + i;
+    line.text = "Article number " + std::to_string(i);
+    line.quantity = 1 + (i % 7) * 0.5;
+    line.priceIncl = 0.99 + (i % 100);
+    line.vatCode = i % 3;
+    line.vatPercentage = i % 2 ? 21.0 : 9.0;
+    if (i % 4 == 0)
+        line.discountPercentage = 10;
+    if (i % 5 == 0)
+        line.discountAmount = 0.25;
+    line.supplierArticleNumber = "SUP-" + std::to_string(i);
+    line.pluNumber = std::to_string(100 + i);
+    line.extArticleId = "ext-" + std::to_string(i);
+    if (i % 2 == 0) {
+        ExternalDiscount discount;
+        discount.discountId = Uuid::Create();
+        discount.discountPercentage = 15;
+        discount.discountAmount = 0.5;
+        discount.discountDescription = "Consumer discount " + std::to_string(i);
+        line.externalDiscount = discount;
+    }
+    return line;
+}
+
+// Wall-clock time and the process's processor time: on a machine shared with other work the
+// two differ, and the processor time shows what the code itself costs.
+struct Timing {
+    double wall = 0;
+    double cpu = 0;
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+Timing MedianMs(const std::function<void()>& operation) {
+    std::vector<double> wall, cpu;
+    for (int run = 0; run < kRuns; ++run) {
+        const std::clock_t cpuStart = std::clock();
+        const auto start = std::chrono::steady_clock::now();
+        operation();
+        const auto end = std::chrono::steady_clock::now();
+        const std::clock_t cpuEnd = std::clock();
+        wall.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        cpu.push_back(1000.0 * static_cast<double>(cpuEnd - cpuStart) / CLOCKS_PER_SEC);
+    }
+    return {Median(wall), Median(cpu)};
+}
+
+struct Figures {
+    Timing show, read, current, save, restore;
+};
+
+Figures Measure(int lineCount) {
+    ScratchFolder folder;
+    setenv("XDG_DATA_HOME", folder.Path().c_str(), 1);
+
+    HeadlessToolkit toolkit;
+    TForm1 form(toolkit);
+    form.FormShow();
+
+    std::vector<SessionLine> lines;
+    lines.reserve(static_cast<std::size_t>(lineCount));
+    for (int i = 0; i < lineCount; ++i)
+        lines.push_back(MakeLine(i));
+    form.btnStartSessionClick();
+    form.session.lines = lines;
+    form.edtSubscriptionId.SetText("bench");
+
+    Figures f{};
+    f.show = MedianMs([&] { form.ShowSession(); });
+    f.read = MedianMs([&] { form.ReadSessionFromGrid(); });
+    f.current = MedianMs([&] { form.CurrentSession(); });
+    f.save = MedianMs([&] { form.btnConfigOpslaanClick(); });
+    f.restore = MedianMs([&] { form.btnConfigInlezenClick(); });
+
+    if (form.session.lines.size() != static_cast<std::size_t>(lineCount))
+        throw std::runtime_error("restore gave " + std::to_string(form.session.lines.size()) +
+                                 " lines, not " + std::to_string(lineCount));
+    unsetenv("XDG_DATA_HOME");
+    return f;
+}
+
+} // namespace
+
+int main() {
+    try {
+        Measure(200); // warm-up: allocator, page cache, first-use costs
+        const Figures small = Measure(1000);
+        const Figures large = Measure(10000);
+
+        const struct {
+            const char* name;
+            Timing Figures::*field;
+        } rows[] = {{"ShowSession", &Figures::show},
+                    {"ReadSessionFromGrid", &Figures::read},
+                    {"CurrentSession", &Figures::current},
+                    {"Save", &Figures::save},
+                    {"Restore", &Figures::restore}};
+        int missed = 0;
+        for (const auto& clock :
+             {std::make_pair("wall-clock", &Timing::wall), std::make_pair("processor", &Timing::cpu)}) {
+            std::printf("\nsession editor and configuration, %s time, median of %d runs\n", clock.first,
+                        kRuns);
+            std::printf("%-22s %12s %12s %8s   %-18s %-16s\n", "operation", "1,000 (ms)", "10,000 (ms)",
+                        "ratio", "goal <50 ms @10k", "goal ratio <=11");
+            for (const auto& row : rows) {
+                const double a = (small.*row.field).*clock.second;
+                const double b = (large.*row.field).*clock.second;
+                const double ratio = a > 0 ? b / a : 0;
+                const bool timeOk = b < kGoalMs;
+                const bool ratioOk = ratio <= kGoalRatio;
+                if (clock.second == &Timing::wall)
+                    missed += (timeOk ? 0 : 1) + (ratioOk ? 0 : 1);
+                std::printf("%-22s %12.3f %12.3f %8.2f   %-18s %-16s\n", row.name, a, b, ratio,
+                            timeOk ? "met" : "MISSED", ratioOk ? "met" : "MISSED");
+            }
+        }
+        std::printf("\n%s (goals judged on wall-clock time)\n",
+                    missed == 0 ? "all goals met" : "some goals missed");
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_session_editor: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,474 @@
+#include "WebhookConsumerClient.h"
+
+#include "OrvCrypt.h"
+#include "OrvLib.h"
+#include "ToJSON.h"
+#include "WireFormat.h"
+
+#include <json/value.h>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace Tarn {
+namespace Webhooks {
+
+namespace {
+
+const char* const UserAgent = "OrvelWebhookTester/1.14.0";
+const char* const ErrorEventName = "error";
+
+// The headers may be long (cookies, tracing), but not endless: beyond this the consumer is
+// misbehaving and the exchange ends like an oversized body does.
+constexpr std::size_t MaxResponseHeaders = 1024u * 1024u + 64u * 1024u;
+
+// The debug folder holds this many trace files, reused in turn, so that a long polling session
+// cannot fill the temporary folder. Traces are overwritten in place: on common file systems
+// deleting a file or truncating it to zero costs milliseconds (block discard, flush on close),
+// which every press would pay.
+constexpr unsigned TraceSlots = 50;
+// Used only when more clients than TraceSlots are alive at once.
+constexpr unsigned MaxExtraTraceSlots = 1000;
+// A trace shows at most this much of each body.
+constexpr std::size_t TraceBodyLimit = 256u * 1024u;
+
+void GlobalInitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool HasControlCharacter(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c < 0x20 || c == 0x7F;
+    });
+}
+
+// ---- debug traces ---------------------------------------------------------------------------
+
+// A folder of our own under the system's temporary folder: per user, so another account on
+// the machine can neither read our traces nor plant files or links in our way.
+std::string DebugFolder() {
+    std::error_code ec;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    if (ec)
+        return std::string();
+    const std::string folder =
+        (temp / ("OrvelWebhookTester-debug-" + std::to_string(static_cast<unsigned long>(geteuid()))))
+            .string();
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return std::string();
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid())
+        return std::string();
+    if ((info.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0)
+        return std::string();
+    return folder;
+}
+
+// Opens the trace file at path and locks it for this client. A file locked by a live client
+// (of this process or another) is refused, so two clients never write the same file; the lock
+// goes with the client, the file and its trace stay for the user to read.
+int TakeTraceSlot(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+        flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Picks the next free trace slot in turn. Each process starts at its own place in the ring, so
+// that concurrent testers overwrite each other's recent traces as late as possible.
+int TakeNextTraceSlot(const std::string& folder, std::string& path) {
+    static std::atomic<unsigned> next{static_cast<unsigned>(getpid()) % TraceSlots};
+    auto slotPath = [&folder](unsigned slot) { return folder + "/trace-" + std::to_string(slot) + ".log"; };
+    for (unsigned attempt = 0; attempt < TraceSlots; ++attempt) {
+        const unsigned slot = next.fetch_add(1) % TraceSlots;
+        const int fd = TakeTraceSlot(slotPath(slot));
+        if (fd >= 0) {
+            path = slotPath(slot);
+            return fd;
+        }
+    }
+    for (unsigned slot = TraceSlots; slot < TraceSlots + MaxExtraTraceSlots; ++slot) {
+        const int fd = TakeTraceSlot(slotPath(slot));
+        if (fd >= 0) {
+            path = slotPath(slot);
+            return fd;
+        }
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, const std::string& text, off_t offset) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = pwrite(fd, data, left, offset);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+        offset += written;
+    }
+    return true;
+}
+
+void AppendBody(std::string& trace, const std::string& body) {
+    if (body.size() <= TraceBodyLimit) {
+        trace += body;
+    } else {
+        trace.append(body, 0, TraceBodyLimit);
+        trace += "\n[" + std::to_string(body.size() - TraceBodyLimit) + " more bytes not shown]";
+    }
+    trace += "\n";
+}
+
+// ---- transfer callbacks ---------------------------------------------------------------------
+
+struct Transfer {
+    std::string headerBlock;
+    std::string body;
+    bool bodyTooLarge = false;
+    bool headersTooLarge = false;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const size_t bytes = size * count;
+    if (bytes > MAX_RESPONSE_BODY - transfer->body.size()) {
+        transfer->bodyTooLarge = true;
+        return 0; // ends the transfer with CURLE_WRITE_ERROR
+    }
+    transfer->body.append(data, bytes);
+    return bytes;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const size_t bytes = size * count;
+    if (bytes > MaxResponseHeaders - transfer->headerBlock.size()) {
+        transfer->headersTooLarge = true;
+        return 0;
+    }
+    transfer->headerBlock.append(data, bytes);
+    return bytes;
+}
+
+std::string HeaderLine(const std::string& name, const std::string& value) {
+    // "Name;" is libcurl's way to send a header with an empty value; "Name:" would drop it.
+    return value.empty() ? name + ";" : name + ": " + value;
+}
+
+} // namespace
+
+UTF8String DbStringFromWebhookErrorCode(int code) {
+    switch (code) {
+    case ewecInvalidSignature:
+        return "INVALID_SIGNATURE";
+    case ewecMissingSignature:
+        return "MISSING_SIGNATURE";
+    case ewecInvalidJson:
+        return "INVALID_JSON";
+    case ewecMissingContentType:
+        return "MISSING_CONTENT_TYPE";
+    case ewecInvalidContentType:
+        return "INVALID_CONTENT_TYPE";
+    case ewecDiscountConflict:
+        return "DISCOUNT_CONFLICT";
+    case ewecUnknownLine:
+        return "UNKNOWN_LINE";
+    case ewecDuplicateLine:
+        return "DUPLICATE_LINE";
+    case ewecExternalPaymentIdMismatch:
+        return "EXTERNAL_PAYMENT_ID_MISMATCH";
+    default:
+        return "ERROR_" + std::to_string(code);
+    }
+}
+
+std::string CurlCodeToString(short curlCode) {
+    return curl_easy_strerror(static_cast<CURLcode>(curlCode));
+}
+
+WebhookConsumerClient::WebhookConsumerClient(long connectTimeout, long totalTimeout)
+    : connectTimeout_(connectTimeout), totalTimeout_(totalTimeout) {
+    GlobalInitOnce();
+    curl_ = curl_easy_init();
+}
+
+WebhookConsumerClient::~WebhookConsumerClient() {
+    if (curl_)
+        curl_easy_cleanup(static_cast<CURL*>(curl_));
+    if (traceFd_ >= 0) {
+        // The file may still hold the trace of an earlier client.
+        if (!traceWritten_)
+            WriteTrace("No exchange has been made by this client.\n", false);
+        close(traceFd_); // releases the trace file; its content stays
+    }
+}
+
+void WebhookConsumerClient::WriteTrace(const std::string& text, bool append) {
+    if (traceFd_ < 0)
+        return;
+    const std::size_t offset = append && traceWritten_ ? traceSize_ : 0;
+    const std::size_t size = offset + text.size();
+    // Shrinking to a non-zero size is far cheaper than truncating to zero first.
+    if (!WriteAll(traceFd_, text, static_cast<off_t>(offset)) ||
+        (size < traceSize_ && ftruncate(traceFd_, static_cast<off_t>(size)) != 0)) {
+        struct stat info {};
+        traceSize_ = fstat(traceFd_, &info) == 0 ? static_cast<std::size_t>(info.st_size) : traceSize_;
+        return;
+    }
+    traceSize_ = size;
+    traceWritten_ = true;
+}
+
+void WebhookConsumerClient::Init(const UTF8String& subscriptionId, const UTF8String& secret,
+                                 const UTF8String& baseUrl, bool verifyPeer) {
+    subscriptionId_ = subscriptionId;
+    key_ = OrvCrypt::Base64decode(secret);
+    baseUrl_ = baseUrl;
+    verifyPeer_ = verifyPeer;
+    if (traceFd_ < 0) {
+        const std::string folder = DebugFolder();
+        std::string path;
+        traceFd_ = folder.empty() ? -1 : TakeNextTraceSlot(folder, path);
+        if (traceFd_ >= 0) {
+            struct stat info {};
+            traceSize_ = fstat(traceFd_, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
+            debugFile = path;
+        }
+    }
+    // The file is written by the first exchange (or, without one, when the client goes):
+    // one write per press.
+}
+
+std::string WebhookConsumerClient::sign(const std::string& body) const {
+    const OrvCrypt::Bytes key(key_.begin(), key_.end());
+    const OrvCrypt::Bytes message(body.begin(), body.end());
+    OrvCrypt::Bytes mac;
+    OrvCrypt::HmacSha256(key, message, mac);
+    return OrvCrypt::Base64encode(mac);
+}
+
+WebhookResult WebhookConsumerClient::startSession(const StartSessionEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::scanCode(const ScanCodeEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::addSessionLine(const AddSessionLineEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::updateSessionLine(const UpdateSessionLineEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::removeSessionLine(const RemoveSessionLineEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::pauseSession(const PauseSessionEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::resumeSession(const ResumeSessionEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::startPayment(const StartPaymentEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::cancelPayment(const CancelPaymentEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::mergeSession(const MergeSessionEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::cancelSession(const CancelSessionEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::completeSession(const CompleteSessionEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::creditSession(const CreditSessionEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::startExternalPayment(const StartExternalPaymentEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::pollExternalPayment(const PollExternalPaymentEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult
+WebhookConsumerClient::requestCancelExternalPayment(const RequestCancelExternalPaymentEvent& event) {
+    return send(EventNameOf(event), event);
+}
+WebhookResult WebhookConsumerClient::cancelExternalPayment(const CancelExternalPaymentEvent& event) {
+    return send(EventNameOf(event), event);
+}
+
+WebhookResult WebhookConsumerClient::sendError(const std::string& eventName, const ErrorEvent& event) {
+    // The report names the event whose answer was wrong inside its body. The event it carries
+    // knows its own name (a background poll stays a poll even when the window has sent another
+    // event meanwhile); only a report without an event takes the caller's name.
+    if (event.event)
+        return send(ErrorEventName, event);
+    Json::Value json;
+    event.buildJson(json);
+    json["eventName"] = eventName;
+    return send(ErrorEventName, ToJSONString(json));
+}
+
+WebhookResult WebhookConsumerClient::send(const std::string& eventName, const WebhookEvent& event) {
+    return send(eventName, RequestBody(event));
+}
+
+WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::string body) {
+    // An error report follows the exchange it reports on; its trace is added to that one, so
+    // the debug file shows both the wrong answer and the report.
+    const bool appendTrace = eventName == ErrorEventName;
+    WebhookResult result;
+    result.url = baseUrl_ + eventName;
+
+    lastBody_ = std::move(body);
+    lastHeaders_.clear();
+    lastHeaders_["Accept"] = "application/json";
+    lastHeaders_["Content-Type"] = "application/json";
+    lastHeaders_["User-Agent"] = UserAgent;
+    lastHeaders_["X-Orvel-Event"] = eventName;
+    lastHeaders_["X-Orvel-Signature"] = sign(lastBody_);
+    lastHeaders_["X-Orvel-Subscription-Id"] = subscriptionId_;
+
+    std::string trace = appendTrace ? "\n=============== Error report ===============\n" : std::string();
+    trace += "Time: " + orvlib::FormatIso8601(orvlib::Now()) + "\n";
+    trace += "URL: " + result.url + "\n\n";
+    trace += "--- Request ---\nPOST " + result.url + "\n";
+    for (const auto& header : lastHeaders_)
+        trace += header.first + ": " + header.second + "\n";
+    trace += "\n";
+    AppendBody(trace, lastBody_);
+    trace += "\n";
+
+    auto fail = [&](CURLcode code, const std::string& text) {
+        result.curlCode = static_cast<short>(code);
+        result.errorText = text;
+        trace += "--- Not sent ---\nCURL code " + std::to_string(code) + ": " + text + "\n";
+        WriteTrace(trace, appendTrace);
+        return result;
+    };
+
+    // A line break in a header value would let the subscription id inject headers or a second
+    // request; nothing goes out.
+    if (HasControlCharacter(subscriptionId_))
+        return fail(
+            CURLE_BAD_FUNCTION_ARGUMENT,
+            "The subscription id holds a control character (such as a line break); nothing was sent.");
+    CURL* curl = static_cast<CURL*>(curl_);
+    if (!curl)
+        return fail(CURLE_FAILED_INIT, "The transport could not be initialised; nothing was sent.");
+
+    curl_slist* headers = nullptr;
+    bool headersBuilt = true;
+    for (const auto& header : lastHeaders_) {
+        curl_slist* extended = curl_slist_append(headers, HeaderLine(header.first, header.second).c_str());
+        if (!extended) {
+            headersBuilt = false;
+            break;
+        }
+        headers = extended;
+    }
+    // libcurl would otherwise ask large bodies for "100-continue" first.
+    if (headersBuilt) {
+        curl_slist* extended = curl_slist_append(headers, "Expect:");
+        headersBuilt = extended != nullptr;
+        if (extended)
+            headers = extended;
+    }
+    if (!headersBuilt) {
+        curl_slist_free_all(headers);
+        return fail(CURLE_OUT_OF_MEMORY, "Out of memory; nothing was sent.");
+    }
+
+    Transfer transfer;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    curl_easy_reset(curl); // keeps the open connection, forgets the previous request's options
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_URL, result.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, lastBody_.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(lastBody_.size()));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout_);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, totalTimeout_);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verifyPeer_ ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verifyPeer_ ? 2L : 0L);
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MAX_RESPONSE_BODY));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+
+    const CURLcode code = curl_easy_perform(curl);
+    // The handle must not keep pointers to this call's locals.
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_slist_free_all(headers);
+
+    result.curlCode = static_cast<short>(code);
+    if (code != CURLE_OK) {
+        // An exchange that did not complete has no answer: the window shows the transport error,
+        // never a status whose body was cut off.
+        if (transfer.bodyTooLarge)
+            result.errorText = "The response body is larger than " + std::to_string(MAX_RESPONSE_BODY) +
+                               " bytes; the exchange was ended.";
+        else if (transfer.headersTooLarge)
+            result.errorText = "The response headers are larger than " + std::to_string(MaxResponseHeaders) +
+                               " bytes; the exchange was ended.";
+        else if (errorBuffer[0] != '\0')
+            result.errorText = errorBuffer;
+        else
+            result.errorText = curl_easy_strerror(code);
+    }
+
+    trace += "--- Response ---\n";
+    trace += transfer.headerBlock;
+    if (!transfer.headerBlock.empty() && transfer.headerBlock.back() != '\n')
+        trace += "\n";
+    AppendBody(trace, transfer.body);
+
+    if (code == CURLE_OK && !result.response.Parse(transfer.headerBlock, std::move(transfer.body))) {
+        // Never let an unreadable answer pass for no exchange at all.
+        result.curlCode = static_cast<short>(CURLE_WEIRD_SERVER_REPLY);
+        result.errorText = "The answer has no readable HTTP status line.";
+    }
+    if (result.curlCode != CURLE_OK)
+        trace += "\n--- Transport error ---\nCURL code " + std::to_string(result.curlCode) + ": " +
+                 CurlCodeToString(result.curlCode) + "\n" + result.errorText + "\n";
+    WriteTrace(trace, appendTrace);
+    return result;
+}
+
+} // namespace Webhooks
+} // namespace Tarn

@@ -1,0 +1,336 @@
+#include "OrvLib.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <pwd.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+UTF8String g_ProductName;
+UTF8String g_ProductVersion;
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The magnitude of a finite, non-zero double as 15 significant decimal digits and the decimal
+// exponent of the first one: value ~ d.dddddddddddddd x 10^exponent.
+void SignificantDigits(double magnitude, char (&digits)[15], int& exponent) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 14);
+    // Layout: "d.dddddddddddddde[+-]xx", the exponent possibly with three digits.
+    digits[0] = buffer[0];
+    std::memcpy(digits + 1, buffer + 2, 14);
+    const char* start = buffer + 17;
+    if (*start == '+')
+        ++start;
+    exponent = 0;
+    std::from_chars(start, result.ptr, exponent);
+}
+
+// Days from 1970-01-01 to the given proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+}
+
+// Day 0 of the date-time doubles, 1899-12-30, counted from 1970-01-01.
+const int64_t kEpochOffsetDays = DaysFromCivil(1899, 12, 30);
+constexpr int64_t kMillisecondsPerDay = 86400000;
+
+template <typename Int> bool TryParseSigned(const std::string& text, Int& value) {
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') {
+        ++first;
+        // from_chars would accept a second sign after the one skipped here.
+        if (first == last || !IsDigit(*first))
+            return false;
+    }
+    Int parsed{};
+    const auto result = std::from_chars(first, last, parsed, 10);
+    if (result.ec != std::errc() || result.ptr != last)
+        return false;
+    value = parsed;
+    return true;
+}
+
+// Creates path and the folders above it that are missing; the folders created are private
+// to the user. Throws when a part cannot be created or is not a folder.
+void CreateFolders(const std::string& path) {
+    std::string::size_type pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        const std::string part = path.substr(0, pos);
+        if (part.empty() || part.back() == '/')
+            continue;
+        if (mkdir(part.c_str(), 0700) == 0) {
+            // The umask may have taken away bits the owner needs.
+            chmod(part.c_str(), 0700);
+            continue;
+        }
+        const int error = errno;
+        struct stat info {};
+        if (error == EEXIST && stat(part.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            continue;
+        const std::string reason = std::strerror(error == EEXIST ? ENOTDIR : error);
+        throw std::runtime_error("Cannot create the folder \"" + part +
+                                 "\" for the application data: " + reason);
+    }
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return home;
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+        *found->pw_dir)
+        return found->pw_dir;
+    return {};
+}
+
+} // namespace
+
+double rondaf(double value, int decimals) {
+    if (value == 0.0)
+        return 0.0; // also for -0.0: a till shows no negative zero
+    if (!std::isfinite(value))
+        return value;
+
+    // Round the value as it is shown (15 significant digits), so that 1.005, stored as
+    // 1.00499999999999989..., rounds the way the user expects.
+    char digits[15];
+    int exponent = 0;
+    SignificantDigits(std::fabs(value), digits, exponent);
+
+    const int64_t keep = static_cast<int64_t>(exponent) + decimals + 1;
+    if (keep >= 15)
+        return value; // nothing to round within the digits shown
+    if (keep < 0)
+        return 0.0;
+
+    std::string kept(digits, digits + keep);
+    if (digits[keep] >= '5') {
+        // Half away from zero: rounding up the magnitude.
+        int64_t i = keep - 1;
+        while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9') {
+            kept[static_cast<std::size_t>(i)] = '0';
+            --i;
+        }
+        if (i >= 0)
+            ++kept[static_cast<std::size_t>(i)];
+        else
+            kept.insert(kept.begin(), '1'); // 9.99 -> 10.0: one more digit in front
+    }
+    if (kept.empty() || kept.find_first_not_of('0') == std::string::npos)
+        return 0.0;
+
+    // kept holds the digits from 10^exponent down to 10^-decimals.
+    const std::string text = kept + "e" + std::to_string(-static_cast<int64_t>(decimals));
+    double result = 0.0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), result);
+    if (parsed.ec != std::errc())
+        return value;
+    return value < 0 ? -result : result;
+}
+
+namespace orvlib {
+
+bool StrToDbl(const std::string& text, double& value) {
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::string normalised;
+    normalised.reserve(n + 2);
+    std::size_t integerDigits = 0;
+    for (; i < n && IsDigit(text[i]); ++i, ++integerDigits)
+        normalised.push_back(text[i]);
+    std::size_t fractionDigits = 0;
+    if (i < n && (text[i] == ',' || text[i] == '.')) {
+        ++i;
+        normalised.push_back('.');
+        for (; i < n && IsDigit(text[i]); ++i, ++fractionDigits)
+            normalised.push_back(text[i]);
+    }
+    if (i != n || integerDigits + fractionDigits == 0)
+        return false;
+    if (integerDigits == 0)
+        normalised.insert(normalised.begin(), '0');
+    if (fractionDigits == 0 && normalised.back() == '.')
+        normalised.pop_back();
+
+    double parsed = 0.0;
+    const auto result = std::from_chars(normalised.data(), normalised.data() + normalised.size(), parsed,
+                                        std::chars_format::fixed);
+    if (result.ptr != normalised.data() + normalised.size())
+        return false;
+    if (result.ec == std::errc::result_out_of_range) {
+        // Too small to hold is zero; too large to hold is no usable number.
+        const auto firstNonZero = normalised.find_first_not_of("0.");
+        const auto point = normalised.find('.');
+        const bool tooLarge =
+            firstNonZero != std::string::npos && (point == std::string::npos || firstNonZero < point);
+        if (tooLarge)
+            return false;
+        parsed = 0.0;
+    } else if (result.ec != std::errc()) {
+        return false;
+    }
+    value = negative && parsed != 0.0 ? -parsed : parsed;
+    return true;
+}
+
+std::string FormatDouble(double value, char decimalSeparator) {
+    if (value == 0.0)
+        return "0"; // no "-0"
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, result.ptr);
+    for (char& c : text)
+        if (c == '.')
+            c = decimalSeparator;
+    return text;
+}
+
+std::string GetUserLocalAppDataPath() {
+    std::string base;
+    // Relative values are to be ignored, as for every XDG base directory variable.
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome && dataHome[0] == '/') {
+        base = dataHome;
+    } else {
+        const std::string home = HomeFolder();
+        if (home.empty())
+            throw std::runtime_error("Cannot find the folder for the application data: neither XDG_DATA_HOME "
+                                     "nor HOME is set");
+        base = JoinPath(JoinPath(home, ".local"), "share");
+    }
+    const std::string path = JoinPath(base, "OrvelWebhookTester");
+    CreateFolders(path);
+    return path;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty())
+        return name;
+    std::string::size_type start = 0;
+    while (start < name.size() && name[start] == '/')
+        ++start;
+    if (folder.back() == '/')
+        return folder + name.substr(start);
+    return folder + "/" + name.substr(start);
+}
+
+double Now() {
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+    int64_t seconds = ms / 1000;
+    int64_t millis = ms % 1000;
+    if (millis < 0) {
+        millis += 1000;
+        --seconds;
+    }
+    const time_t t = static_cast<time_t>(seconds);
+    tzset(); // localtime_r need not notice a changed TZ on its own
+    struct tm local {};
+    if (!localtime_r(&t, &local))
+        return 0.0;
+    const int64_t days =
+        DaysFromCivil(static_cast<int64_t>(local.tm_year) + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                      static_cast<unsigned>(local.tm_mday)) -
+        kEpochOffsetDays;
+    const int64_t dayMs = ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * int64_t{1000} + millis;
+    return static_cast<double>(days) + static_cast<double>(dayMs) / static_cast<double>(kMillisecondsPerDay);
+}
+
+std::string FormatIso8601(double dateTime) {
+    // 0001-01-01 up to 9999-12-31, the years four digits can show.
+    const double first = static_cast<double>(DaysFromCivil(1, 1, 1) - kEpochOffsetDays);
+    const double last = static_cast<double>(DaysFromCivil(10000, 1, 1) - kEpochOffsetDays);
+    if (!std::isfinite(dateTime) || dateTime <= first - 1 || dateTime >= last)
+        return {};
+
+    // The whole part counts days; the fraction is the time of day, also before day 0.
+    int64_t days = static_cast<int64_t>(std::trunc(dateTime));
+    int64_t dayMs = std::llround(std::fabs(dateTime - std::trunc(dateTime)) * kMillisecondsPerDay);
+    if (dayMs >= kMillisecondsPerDay) {
+        dayMs -= kMillisecondsPerDay;
+        days += dateTime < 0 ? -1 : 1;
+    }
+    int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    CivilFromDays(days + kEpochOffsetDays, year, month, day);
+    if (year < 1 || year > 9999)
+        return {};
+
+    const int hour = static_cast<int>(dayMs / 3600000);
+    const int minute = static_cast<int>(dayMs / 60000 % 60);
+    const int second = static_cast<int>(dayMs / 1000 % 60);
+    const int millis = static_cast<int>(dayMs % 1000);
+
+    // The offset that applies at this local time, summer time included.
+    struct tm local {};
+    local.tm_year = static_cast<int>(year - 1900);
+    local.tm_mon = static_cast<int>(month) - 1;
+    local.tm_mday = static_cast<int>(day);
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    mktime(&local);
+    const long offsetSeconds = local.tm_gmtoff;
+    const long offsetMinutes = std::lround(static_cast<double>(std::labs(offsetSeconds)) / 60.0);
+
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02d.%03d%c%02ld:%02ld",
+                  static_cast<int>(year), month, day, hour, minute, second, millis,
+                  offsetSeconds < 0 ? '-' : '+', offsetMinutes / 60, offsetMinutes % 60);
+    return buffer;
+}
+
+bool TryParseInt64(const std::string& text, int64_t& value) {
+    return TryParseSigned(text, value);
+}
+
+bool TryParseInt32(const std::string& text, int32_t& value) {
+    return TryParseSigned(text, value);
+}
+
+} // namespace orvlib

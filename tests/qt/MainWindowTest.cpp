@@ -1,0 +1,516 @@
+// The Qt window over the window model: every control drawn under its name, the bindings both
+// ways, the buttons reaching their handlers, the session grid's table model, and a real send to
+// the sample consumer through the window.
+
+#include "MainWindow.h"
+#include "GridTableModel.h"
+#include "MainFormUnit.h"
+#include "QtToolkit.h"
+#include "SampleConsumer.h"
+#include "TestSupport.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// One QApplication for the whole test program, made when the first test needs it.
+void EnsureApplication() {
+    static int argc = 1;
+    static char name[] = "qt_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) {
+        // These tests never put a window on a real screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        new QApplication(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("OrvelWebhookTester"));
+    }
+}
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// A button's caption as the user reads it ("&&" is how a button shows "&").
+QString ButtonText(const QAbstractButton* button) {
+    return button->text().replace(QLatin1String("&&"), QLatin1String("&"));
+}
+
+// Answers every message box with OK and remembers what it said.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer() {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            texts.push_back(box->text());
+            formats.push_back(box->textFormat());
+            fonts.push_back(box->font());
+            box->button(QMessageBox::Ok)->click();
+        });
+        timer_.start();
+    }
+
+    std::vector<QString> texts;
+    std::vector<Qt::TextFormat> formats;
+    std::vector<QFont> fonts;
+
+private:
+    QTimer timer_;
+};
+
+struct ApplicationInstance {
+    ApplicationInstance() { EnsureApplication(); }
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    template <typename W> W* Find(const TControl& control) { return window.findChild<W*>(Q(control.Name())); }
+    QTabWidget* Tabs(const TPageControl& control) { return Find<QTabWidget>(control); }
+
+    void ShowSessionTab() {
+        Tabs(form.PageControl1)->setCurrentWidget(Find<QWidget>(form.TabSheetSession));
+        QApplication::processEvents();
+    }
+    void Click(const TControl& button) {
+        auto* widget = Find<QPushButton>(button);
+        ASSERT_NE(widget, nullptr) << button.Name();
+        QTest::mouseClick(widget, Qt::LeftButton);
+    }
+    int Column(const std::string& caption) {
+        GridTableModel* model = window.GridModel();
+        for (int c = 0; c < model->columnCount(); ++c)
+            if (model->headerData(c, Qt::Horizontal).toString() == Q(caption))
+                return c;
+        ADD_FAILURE() << "no column " << caption;
+        return -1;
+    }
+    // What the table shows in a cell of data row `row` (0 is the first line).
+    QString Shown(int row, const std::string& caption) {
+        GridTableModel* model = window.GridModel();
+        return model->data(model->index(row, Column(caption))).toString();
+    }
+    // Types into a cell as the table's editor does when the user leaves the cell.
+    bool Type(int row, const std::string& caption, const QString& text) {
+        GridTableModel* model = window.GridModel();
+        return model->setData(model->index(row, Column(caption)), text, Qt::EditRole);
+    }
+
+    ApplicationInstance application;
+    testsupport::TempDir data;
+    testsupport::ScopedEnv dataHome{"XDG_DATA_HOME", data.Path()};
+    MessageBoxAnswerer boxes;
+    QtToolkit toolkit;
+    TForm1 form{toolkit};
+    MainWindow window{form, toolkit};
+};
+
+TEST_F(MainWindowTest, EveryControlIsDrawnUnderItsNameShowingItsState) {
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("OrvelPOS Webhook Tester v1.14.0"));
+    EXPECT_GE(window.width(), 650);
+    EXPECT_GE(window.height(), 827);
+
+    int checked = 0;
+    for (TControl* control : form.AllControls()) {
+        SCOPED_TRACE(control->Name());
+        QWidget* widget = Find<QWidget>(*control);
+        ASSERT_NE(widget, nullptr);
+        if (auto* sheet = dynamic_cast<TTabSheet*>(control)) {
+            auto* tabs = qobject_cast<QTabWidget*>(widget->parentWidget()->parentWidget());
+            ASSERT_NE(tabs, nullptr);
+            const int index = tabs->indexOf(widget);
+            EXPECT_EQ(tabs->tabText(index).replace(QLatin1String("&&"), QLatin1String("&")),
+                      Q(sheet->Caption()));
+            EXPECT_EQ(tabs->isTabVisible(index), sheet->Visible());
+            ++checked;
+            continue;
+        }
+        EXPECT_EQ(widget->isEnabled(), control->Enabled());
+        EXPECT_EQ(widget->isHidden(), !control->Visible());
+        if (!control->LabelText().empty()) {
+            auto* label = window.findChild<QLabel*>(Q(control->Name() + "Label"));
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->text(), Q(control->LabelText()));
+        }
+        if (auto* edit = dynamic_cast<TEdit*>(control)) {
+            auto* line = qobject_cast<QLineEdit*>(widget);
+            ASSERT_NE(line, nullptr);
+            EXPECT_EQ(line->text(), Q(edit->Text()));
+            EXPECT_EQ(line->isReadOnly(), edit->ReadOnly());
+        } else if (auto* box = dynamic_cast<TCheckBox*>(control)) {
+            auto* check = qobject_cast<QCheckBox*>(widget);
+            ASSERT_NE(check, nullptr);
+            EXPECT_EQ(ButtonText(check), Q(box->Caption()));
+            EXPECT_EQ(check->isChecked(), box->Checked());
+        } else if (dynamic_cast<TButton*>(control) || dynamic_cast<TSpeedButton*>(control)) {
+            auto* button = qobject_cast<QPushButton*>(widget);
+            ASSERT_NE(button, nullptr);
+            EXPECT_EQ(ButtonText(button), Q(control->Caption()));
+        } else if (auto* combo = dynamic_cast<TComboBox*>(control)) {
+            auto* list = qobject_cast<QComboBox*>(widget);
+            ASSERT_NE(list, nullptr);
+            ASSERT_EQ(list->count(), static_cast<int>(combo->Items().size()));
+            for (int i = 0; i < list->count(); ++i)
+                EXPECT_EQ(list->itemText(i), Q(combo->Items()[static_cast<std::size_t>(i)]));
+            EXPECT_EQ(list->currentIndex(), combo->ItemIndex());
+        } else if (auto* memo = dynamic_cast<TMemo*>(control)) {
+            auto* text = qobject_cast<QPlainTextEdit*>(widget);
+            ASSERT_NE(text, nullptr);
+            EXPECT_EQ(text->toPlainText(),
+                      Q(memo->Text()).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+            EXPECT_EQ(text->isReadOnly(), control != &form.mmMessage);
+        } else if (auto* listView = dynamic_cast<TListView*>(control)) {
+            auto* tree = qobject_cast<QTreeWidget*>(widget);
+            ASSERT_NE(tree, nullptr);
+            ASSERT_EQ(tree->columnCount(), static_cast<int>(listView->Columns().size()));
+            for (int c = 0; c < tree->columnCount(); ++c)
+                EXPECT_EQ(tree->headerItem()->text(c), Q(listView->Columns()[static_cast<std::size_t>(c)]));
+            EXPECT_EQ(tree->topLevelItemCount(), static_cast<int>(listView->Items().size()));
+        } else if (auto* pages = dynamic_cast<TPageControl*>(control)) {
+            auto* tabs = qobject_cast<QTabWidget*>(widget);
+            ASSERT_NE(tabs, nullptr);
+            EXPECT_EQ(tabs->count(), static_cast<int>(pages->Pages().size()));
+            EXPECT_EQ(tabs->currentIndex(), pages->ActivePageIndex());
+        } else if (auto* grid = dynamic_cast<TGridControl*>(control)) {
+            auto* view = qobject_cast<QTableView*>(widget);
+            ASSERT_NE(view, nullptr);
+            EXPECT_EQ(view->model()->rowCount(), grid->RowCount() - grid->FixedRows());
+            EXPECT_EQ(view->model()->columnCount(), grid->ColumnCount());
+        } else if (control == &form.pnlHttpResponse) {
+            auto* strip = qobject_cast<QLabel*>(widget);
+            ASSERT_NE(strip, nullptr);
+            EXPECT_EQ(strip->text(), QStringLiteral("HTTP RESPONSE CODE"));
+            EXPECT_TRUE(strip->font().bold());
+        } else {
+            EXPECT_TRUE(dynamic_cast<TPanel*>(control)) << "a control kind the test does not know";
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, static_cast<int>(form.AllControls().size()));
+
+    // The looks the form asks for.
+    const QString fixedFamily = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+    EXPECT_EQ(Find<QWidget>(form.edtSecret)->font().family(), fixedFamily);
+    EXPECT_EQ(Find<QWidget>(form.mmResponseBody)->font().family(), fixedFamily);
+    EXPECT_NE(Find<QWidget>(form.edtCode)->font().family(), fixedFamily);
+    EXPECT_EQ(Find<QWidget>(form.spdStartSession)->palette().color(QPalette::Active, QPalette::ButtonText),
+              QColor(255, 0, 0));
+    EXPECT_NE(Find<QWidget>(form.btnGenerate)->palette().color(QPalette::Active, QPalette::ButtonText),
+              QColor(255, 0, 0));
+}
+
+TEST_F(MainWindowTest, ButtonsReachTheirHandlers) {
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ShowSessionTab();
+    EXPECT_EQ(form.PageControl1.ActivePage(), &form.TabSheetSession);
+
+    Click(form.btnCreateSecret);
+    EXPECT_FALSE(form.edtSecret.Text().empty());
+    EXPECT_EQ(Find<QLineEdit>(form.edtSecret)->text(), Q(form.edtSecret.Text()));
+
+    Click(form.btnGenerate);
+    EXPECT_FALSE(form.session.sessionId.IsNull());
+    EXPECT_TRUE(Find<QLineEdit>(form.edtSessionId)->text().startsWith(QLatin1Char('{')));
+
+    auto* view = Find<QTableView>(form.gridSession);
+    Click(form.spdRegelToevoegen);
+    Click(form.spdRegelToevoegen);
+    ASSERT_EQ(view->model()->rowCount(), 2);
+    ASSERT_EQ(form.session.lines.size(), 2u);
+    EXPECT_FALSE(Shown(1, "lineId").isEmpty());
+    EXPECT_EQ(Shown(1, "#"), QStringLiteral("2"));
+
+    // Clicking the second row selects its line; a selection made by the program shows on
+    // screen; "-" removes exactly the selected line.
+    const std::string keptLine = Shown(1, "lineId").toStdString();
+    QApplication::processEvents();
+    const QRect cell = view->visualRect(view->model()->index(1, Column("text")));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(form.gridSession.SelectedRow(), 2);
+    form.gridSession.SelectRow(1);
+    EXPECT_EQ(view->currentIndex().row(), 0);
+    Click(form.spdRegelVerwijderen);
+    ASSERT_EQ(view->model()->rowCount(), 1);
+    EXPECT_EQ(Shown(0, "lineId").toStdString(), keptLine);
+    // The rebuilt grid has no selected row, in the model as on screen.
+    EXPECT_EQ(form.gridSession.SelectedRow(), -1);
+    EXPECT_FALSE(view->currentIndex().isValid());
+
+    // A second "-" without a selection does nothing.
+    Click(form.spdRegelVerwijderen);
+    EXPECT_EQ(view->model()->rowCount(), 1);
+    EXPECT_TRUE(boxes.texts.empty());
+}
+
+TEST_F(MainWindowTest, AFailingHandlerIsShownInAMessageBoxAndTheWindowGoesOn) {
+    window.Start();
+    // No session id yet: the send stops before anything goes out.
+    Click(form.spdStartSession);
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], QStringLiteral("Please enter session details first."));
+    EXPECT_EQ(boxes.formats[0], Qt::PlainText);
+    EXPECT_TRUE(Find<QWidget>(form.spdStartSession)->isEnabled());
+    EXPECT_EQ(form.edtEventId.Text(), "1");
+}
+
+TEST_F(MainWindowTest, ModelChangesShowQuietlyAndUserInputReachesTheModel) {
+    window.Start();
+    int changes = 0;
+    form.edtCode.Changed.Connect([&] { ++changes; });
+
+    // Model to widget, without the widget reporting it as an edit.
+    auto* code = Find<QLineEdit>(form.edtCode);
+    QSignalSpy codeChanged(code, &QLineEdit::textChanged);
+    form.edtCode.SetText("8712345678906");
+    EXPECT_EQ(code->text(), QStringLiteral("8712345678906"));
+    EXPECT_EQ(codeChanged.count(), 0);
+    EXPECT_EQ(changes, 1);
+
+    // Widget to model: one change per key, nothing echoed back.
+    Tabs(form.PageControl1)->setCurrentWidget(Find<QWidget>(form.TabSheetScanCode));
+    code->setFocus();
+    code->selectAll();
+    QTest::keyClicks(code, QStringLiteral("4711"));
+    EXPECT_EQ(form.edtCode.Text(), "4711");
+    EXPECT_EQ(code->text(), QStringLiteral("4711"));
+    EXPECT_EQ(changes, 1 + 4);
+
+    // A long text is shown whole and survives the user's next keystroke.
+    const std::string longText(40000, 'x');
+    form.edtCode.SetText(longText);
+    EXPECT_EQ(code->text().size(), 40000);
+    code->end(false);
+    QTest::keyClick(code, Qt::Key_Y);
+    EXPECT_EQ(form.edtCode.Text(), longText + "y");
+
+    auto* blocking = Find<QCheckBox>(form.chkBlockingCall);
+    QTest::mouseClick(blocking, Qt::LeftButton);
+    EXPECT_TRUE(form.chkBlockingCall.Checked());
+    auto* selfSigned = Find<QCheckBox>(form.chkSelfSigned);
+    QSignalSpy toggled(selfSigned, &QCheckBox::toggled);
+    form.chkSelfSigned.SetChecked(true);
+    EXPECT_TRUE(selfSigned->isChecked());
+    EXPECT_EQ(toggled.count(), 0);
+
+    Find<QComboBox>(form.cmbCodeType)->setCurrentIndex(2);
+    EXPECT_EQ(form.cmbCodeType.ItemIndex(), 2);
+
+    // The message to sign: typed lines reach the memo; the widget keeps what was typed,
+    // a line break at the end included.
+    Tabs(form.PageControl1)->setCurrentWidget(Find<QWidget>(form.TabSheetHMAC));
+    auto* message = Find<QPlainTextEdit>(form.mmMessage);
+    message->setFocus();
+    QTest::keyClicks(message, QStringLiteral("ab"));
+    QTest::keyClick(message, Qt::Key_Return);
+    EXPECT_EQ(form.mmMessage.Lines(), (std::vector<std::string>{"ab", ""}));
+    EXPECT_EQ(message->toPlainText(), QStringLiteral("ab\n"));
+    QTest::keyClicks(message, QStringLiteral("c"));
+    EXPECT_EQ(form.mmMessage.Text(), "ab\r\nc");
+
+    // Lines added to the messages memo appear in order.
+    form.mmMessages.Add("first");
+    form.mmMessages.Add("second & <b>third</b>");
+    EXPECT_EQ(Find<QPlainTextEdit>(form.mmMessages)->toPlainText(),
+              QStringLiteral("first\nsecond & <b>third</b>"));
+    form.mmMessages.Clear();
+    EXPECT_TRUE(Find<QPlainTextEdit>(form.mmMessages)->toPlainText().isEmpty());
+
+    // Tabs shown and hidden by the model keep their place; the user's tab choice reaches it.
+    QTabWidget* exchange = Tabs(form.PageControl2);
+    form.SetErrorTabsVisible(true);
+    EXPECT_TRUE(exchange->isTabVisible(4));
+    EXPECT_TRUE(exchange->isTabVisible(5));
+    exchange->setCurrentIndex(5);
+    EXPECT_EQ(form.PageControl2.ActivePageIndex(), 5);
+    form.PageControl2.SetActivePageIndex(1);
+    EXPECT_EQ(exchange->currentIndex(), 1);
+    form.SetErrorTabsVisible(false);
+    EXPECT_FALSE(exchange->isTabVisible(4));
+    EXPECT_FALSE(exchange->isTabVisible(5));
+    EXPECT_EQ(exchange->widget(5)->objectName(), QStringLiteral("TabSheetErrorRequestBody"));
+
+    // Status strip: caption and colours.
+    auto* strip = Find<QLabel>(form.pnlHttpResponse);
+    form.ShowHttpStatus(400, 0, "Bad Request");
+    EXPECT_EQ(strip->text(), QStringLiteral("400 Bad Request"));
+    EXPECT_EQ(strip->palette().color(QPalette::Window), QColor(255, 0, 0));
+    EXPECT_EQ(strip->palette().color(QPalette::WindowText),
+              QApplication::palette().color(QPalette::HighlightedText));
+    form.ShowHttpStatus(200, 0, "OK");
+    EXPECT_EQ(strip->palette().color(QPalette::Window), QColor(0, 128, 0));
+
+    // Header lists.
+    form.lvResponseHeaders.AddItem({"Content-Type", "application/json"});
+    auto* headers = Find<QTreeWidget>(form.lvResponseHeaders);
+    ASSERT_EQ(headers->topLevelItemCount(), 1);
+    EXPECT_EQ(headers->topLevelItem(0)->text(1), QStringLiteral("application/json"));
+
+    // An option button: shown, captioned and bold when selected, plain again when not.
+    auto* option = Find<QPushButton>(form.spdButton2);
+    form.spdButton2.SetCaption("[7] Fish & chips");
+    form.spdButton2.SetVisible(true);
+    form.spdButton2.SetBold(true);
+    EXPECT_FALSE(option->isHidden());
+    EXPECT_EQ(ButtonText(option), QStringLiteral("[7] Fish & chips"));
+    EXPECT_TRUE(option->font().bold());
+    EXPECT_TRUE(option->toolTip().isEmpty());
+    form.spdButton2.SetBold(false);
+    EXPECT_FALSE(option->font().bold());
+
+    // Focus requests.
+    Tabs(form.PageControl1)->setCurrentWidget(Find<QWidget>(form.TabSheetSession));
+    form.edtSessionId.SetFocus();
+    EXPECT_EQ(window.focusWidget(), Find<QWidget>(form.edtSessionId));
+}
+
+TEST_F(MainWindowTest, GridModelIsAConsistentItemModel) {
+    int failures = 0;
+    static int* failureCount = nullptr;
+    failureCount = &failures;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            if (type != QtDebugMsg && context.category && QByteArray(context.category) == "qt.modeltest") {
+                ++*failureCount;
+                ADD_FAILURE() << message.toStdString();
+            }
+        });
+    {
+        QAbstractItemModelTester tester(window.GridModel(),
+                                        QAbstractItemModelTester::FailureReportingMode::Warning);
+        window.Start();
+        ShowSessionTab();
+        for (int i = 0; i < 3; ++i)
+            Click(form.spdRegelToevoegen);
+        Type(0, "articleNumber", QStringLiteral("1"));
+        Type(0, "quantity", QStringLiteral("2"));
+        auto* view = Find<QTableView>(form.gridSession);
+        view->setCurrentIndex(window.GridModel()->index(1, 0));
+        Click(form.spdRegelVerwijderen);
+        Click(form.btnGenerate);
+        form.SetSendControlsEnabled(false);
+        form.SetSendControlsEnabled(true);
+        EXPECT_EQ(window.GridModel()->rowCount(), 2);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(failures, 0);
+}
+
+TEST_F(MainWindowTest, EditingACellShowsTheLineTotal) {
+    window.Start();
+    ShowSessionTab();
+    Click(form.spdRegelToevoegen);
+    EXPECT_TRUE(Type(0, "articleNumber", QStringLiteral("1")));
+    EXPECT_TRUE(Type(0, "quantity", QStringLiteral("2")));
+    EXPECT_TRUE(Shown(0, "Total").isEmpty());
+    EXPECT_TRUE(Type(0, "priceIncl", QStringLiteral("10")));
+    EXPECT_EQ(Shown(0, "Total"), QStringLiteral("20"));
+    EXPECT_TRUE(Type(0, "discountPercentage", QStringLiteral("10")));
+    EXPECT_EQ(Shown(0, "Total"), QStringLiteral("18"));
+    ASSERT_EQ(form.session.lines.size(), 1u);
+    ASSERT_TRUE(form.session.lines[0].quantity);
+    EXPECT_EQ(*form.session.lines[0].quantity, 2.0);
+
+    // Read-only columns and a busy window refuse the edit.
+    GridTableModel* model = window.GridModel();
+    const QModelIndex total = model->index(0, Column("Total"));
+    EXPECT_FALSE(model->flags(total) & Qt::ItemIsEditable);
+    EXPECT_FALSE(Type(0, "Total", QStringLiteral("99")));
+    EXPECT_EQ(Shown(0, "Total"), QStringLiteral("18"));
+    const QModelIndex quantity = model->index(0, Column("quantity"));
+    EXPECT_TRUE(model->flags(quantity) & Qt::ItemIsEditable);
+    form.SetSendControlsEnabled(false);
+    EXPECT_FALSE(model->flags(quantity) & Qt::ItemIsEditable);
+    EXPECT_FALSE(Type(0, "quantity", QStringLiteral("5")));
+    EXPECT_EQ(Shown(0, "quantity"), QStringLiteral("2"));
+    form.SetSendControlsEnabled(true);
+    EXPECT_TRUE(model->flags(quantity) & Qt::ItemIsEditable);
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowStopsWorkForIt) {
+    window.Start();
+    EXPECT_FALSE(toolkit.IsClosing());
+    window.close();
+    EXPECT_TRUE(toolkit.IsClosing());
+    bool ran = false;
+    EXPECT_FALSE(toolkit.Synchronize([&] { ran = true; }));
+    EXPECT_FALSE(ran);
+}
+
+// A real exchange through the window: the send runs while the window keeps painting, and the
+// answer shows in the status strip and the exchange tabs. Leaves a screenshot of the window.
+TEST_F(MainWindowTest, SendingThroughTheWindowShowsTheExchange) {
+    testsupport::ConsumerOptions options;
+    options.secret = "dGhlIGNvbnN1bWVyJ3Mgc2hhcmVkIHNlY3JldA==";
+    testsupport::SampleConsumer consumer(options);
+
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ShowSessionTab();
+    auto* baseUrl = Find<QLineEdit>(form.edtBaseURL);
+    baseUrl->setFocus();
+    QTest::keyClicks(baseUrl, Q(consumer.BaseUrl()));
+    auto* secret = Find<QLineEdit>(form.edtSecret);
+    secret->setFocus();
+    QTest::keyClicks(secret, Q(options.secret));
+    QTest::mouseClick(Find<QCheckBox>(form.chkBlockingCall), Qt::LeftButton);
+    Click(form.btnGenerate);
+    Click(form.spdRegelToevoegen);
+    Click(form.spdRegelToevoegen);
+    Type(0, "articleNumber", QStringLiteral("1001"));
+    Type(0, "text", QStringLiteral("Coffee"));
+    Type(0, "quantity", QStringLiteral("2"));
+    Type(0, "priceIncl", QStringLiteral("2.5"));
+    Type(1, "articleNumber", QStringLiteral("1002"));
+    Type(1, "text", QStringLiteral("Apple pie"));
+    Type(1, "quantity", QStringLiteral("1"));
+    Type(1, "priceIncl", QStringLiteral("3.95"));
+
+    Click(form.spdStartSession);
+    EXPECT_TRUE(boxes.texts.empty()) << (boxes.texts.empty() ? "" : boxes.texts[0].toStdString());
+    ASSERT_EQ(consumer.Log().size(), 1u);
+    EXPECT_EQ(Find<QLabel>(form.pnlHttpResponse)->text(), QStringLiteral("200 OK"));
+    EXPECT_EQ(Find<QLabel>(form.pnlHttpResponse)->palette().color(QPalette::Window), QColor(0, 128, 0));
+    EXPECT_TRUE(
+        Find<QPlainTextEdit>(form.mmRequestBody)->toPlainText().contains(QStringLiteral("Apple pie")));
+    EXPECT_GT(Find<QTreeWidget>(form.lvRequestHeaders)->topLevelItemCount(), 0);
+    EXPECT_EQ(Find<QLineEdit>(form.edtEventId)->text(), QStringLiteral("2"));
+    EXPECT_EQ(Find<QLineEdit>(form.txtWebhookUrl)->text(), Q(consumer.BaseUrl() + "startSession"));
+    EXPECT_TRUE(Find<QWidget>(form.spdStartSession)->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    Tabs(form.PageControl2)->setCurrentWidget(Find<QWidget>(form.TabSheet2));
+    QApplication::processEvents();
+    const QPixmap shot = window.grab();
+    ASSERT_FALSE(shot.isNull());
+    const QString path = QStringLiteral("screenshot.png");
+    ASSERT_TRUE(shot.save(path));
+    EXPECT_GT(QFileInfo(path).size(), 0);
+}
+
+} // namespace
