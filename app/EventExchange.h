@@ -40,6 +40,9 @@ public:
     // Runs the steps in order; throws the send errors ("Please enter session details first.",
     // "Invalid Event Counter entered." and those of the hooks) before anything is sent.
     static EventExchange Run(TForm1& form, const EventSteps<EventT>& steps, bool withDialog);
+    // Client and event as Run makes them, up to the client call (the name and tab are left to
+    // the caller): for a send whose call runs elsewhere, such as a background poll.
+    static EventExchange Prepare(TForm1& form, const EventSteps<EventT>& steps, bool withDialog);
 
     boost::shared_ptr<EventT> event;
     TForm1::ClientPtr client;
@@ -52,31 +55,8 @@ EventExchange<EventT> EventExchange<EventT>::Run(TForm1& form, const EventSteps<
                                                  bool withDialog) {
     form.lastEventName = steps.eventName;
     form.PageControl1.SetActivePage(*steps.firstTab);
-
-    EventExchange exchange;
-    exchange.client = form.CreateClient();
-    exchange.event = boost::make_shared<EventT>();
+    EventExchange exchange = Prepare(form, steps, withDialog);
     EventT& event = *exchange.event;
-
-    if (steps.beforeSession)
-        steps.beforeSession(event);
-    event.session = form.CurrentSession();
-
-    const boost::optional<int64_t> counter = form.ReadEventCounter();
-    if (!counter)
-        throw Exception("Invalid Event Counter entered.");
-    event.header.eventCounter = *counter;
-    event.header.blockingCall = form.chkBlockingCall.Checked();
-    event.sender.branchNumber = form.ReadBranchNumber().value_or(1);
-    event.sender.workplaceNumber = form.ReadWorkplaceNumber().value_or(1);
-    event.sender.senderId = form.senderId;
-    if (steps.afterCounter)
-        steps.afterCounter(event);
-
-    if (withDialog)
-        event.dialog = form.BuildDialogAnswer();
-    if (steps.beforeSend)
-        steps.beforeSend(event);
 
     if (steps.busyButton) {
         steps.busyButton->SetCaption("Bezig...");
@@ -102,6 +82,36 @@ EventExchange<EventT> EventExchange<EventT>::Run(TForm1& form, const EventSteps<
         std::rethrow_exception(failure);
 
     exchange.status = form.VerifyResponse(exchange.client, exchange.event, result, exchange.json);
+    return exchange;
+}
+
+template <typename EventT>
+EventExchange<EventT> EventExchange<EventT>::Prepare(TForm1& form, const EventSteps<EventT>& steps,
+                                                     bool withDialog) {
+    EventExchange exchange;
+    exchange.client = form.CreateClient();
+    exchange.event = boost::make_shared<EventT>();
+    EventT& event = *exchange.event;
+
+    if (steps.beforeSession)
+        steps.beforeSession(event);
+    event.session = form.CurrentSession();
+
+    const boost::optional<int64_t> counter = form.ReadEventCounter();
+    if (!counter)
+        throw Exception("Invalid Event Counter entered.");
+    event.header.eventCounter = *counter;
+    event.header.blockingCall = form.chkBlockingCall.Checked();
+    event.sender.branchNumber = form.ReadBranchNumber().value_or(1);
+    event.sender.workplaceNumber = form.ReadWorkplaceNumber().value_or(1);
+    event.sender.senderId = form.senderId;
+    if (steps.afterCounter)
+        steps.afterCounter(event);
+
+    if (withDialog)
+        event.dialog = form.BuildDialogAnswer();
+    if (steps.beforeSend)
+        steps.beforeSend(event);
     return exchange;
 }
 

@@ -283,7 +283,8 @@ void TForm1::SaveEventCounter() {
     IniFile ini(EventCounterFilePath());
     ini.EraseSection(kSection);
     ini.WriteInteger(kSection, "event-counter", StoredCounter(ReadEventCounter()));
-    ini.UpdateFile();
+    // Rewritten after every send: an atomic replace is enough, a flush per press is not worth it.
+    ini.UpdateFile(IniFile::Durability::Atomic);
 }
 
 void TForm1::LoadEventCounter() {

@@ -1,16 +1,28 @@
 // External payments: the payment under way, prepared from its tab, and the sends of its four
 // events.
 
+#include "Application.h"
 #include "EventExchange.h"
 #include "MainFormUnit.h"
 
 #include "WireFormat.h"
+
+#include <boost/optional.hpp>
+#include <boost/variant/get.hpp>
+
+#include <algorithm>
+#include <exception>
 
 using namespace Tarn::Webhooks;
 
 namespace {
 
 const char* const kDefaultPaymentMethod = "K_EXTERNAL_PAYMENT";
+const char* const kPollEvent = "pollExternalPayment";
+
+const char* BoolText(bool value) {
+    return value ? "true" : "false";
+}
 
 } // namespace
 
@@ -62,17 +74,62 @@ void TForm1::SetExternalPaymentButtons(bool startEnabled, bool othersEnabled) {
 
 bool TForm1::StopPolling() {
     pollingActive = false;
-    if (pollTask && pollTask->IsRunning()) {
-        pollTask->Cancel();
-        return true;
+    // Every poll that still runs is cancelled, not only the latest: a poll whose task reference
+    // was replaced by a refused second dispatch must not bring its answer in after a cancel.
+    bool cancelled = false;
+    for (const std::weak_ptr<BackgroundTask>& entry : pollTasks_) {
+        const std::shared_ptr<BackgroundTask> task = entry.lock();
+        if (task && task->IsRunning()) {
+            task->Cancel();
+            cancelled = true;
+        }
     }
-    return false;
+    return cancelled;
 }
 
 void TForm1::FillExternalPayment(ExternalPaymentEvent& event) {
     externalPayment.amount = event.session.totalAmount.value_or(0.0);
     externalPayment.description = externalPayment.method;
     event.externalPayment = externalPayment;
+}
+
+bool TForm1::ApplyExternalPaymentResp(const ExternalPaymentResp& response, const EventPtr& event,
+                                      const ClientPtr& client) {
+    ResetExternalPaymentTab();
+    if (response.externalPaymentId != externalPayment.externalPaymentId) {
+        ReportErrorToConsumer(Error(DbStringFromWebhookErrorCode(ewecExternalPaymentIdMismatch),
+                                    "The externalPaymentId in the response does not match the "
+                                    "externalPaymentId in the request."),
+                              client, event);
+        return false;
+    }
+    bool pollAgain = true;
+    if (response.started) {
+        edtExternalPaymentStarted.SetText(BoolText(*response.started));
+        if (*response.started)
+            SetExternalPaymentButtons(false, true);
+    }
+    // Any confirmed, true or false, settles the payment.
+    if (response.confirmed) {
+        edtExternalPaymentConfirmed.SetText(BoolText(*response.confirmed));
+        SetExternalPaymentButtons(true, false);
+        pollAgain = false;
+    }
+    if (response.cancelled) {
+        edtExternalPaymentCancelled.SetText(BoolText(*response.cancelled));
+        if (*response.cancelled) {
+            StopPolling();
+            SetExternalPaymentButtons(true, false);
+            pollAgain = false;
+        }
+    }
+    edtExternalPaymentMessage.SetText(response.message.value_or(UTF8String()));
+    edtExternalPaymentCustomerMessage.SetText(response.customerMessage.value_or(UTF8String()));
+    if (pollAgain) {
+        toolkit.ProcessMessages();
+        spdPollExternalPaymentClick();
+    }
+    return true;
 }
 
 namespace {
@@ -88,34 +145,163 @@ EventExchange<EventT> RunPaymentExchange(TForm1& form, const char* name,
     return EventExchange<EventT>::Run(form, steps, withDialog);
 }
 
+// The answer of a start, request-cancel or cancel send: read whenever there is a document; a
+// payment answer is taken in only for a blocking call.
+template <typename EventT>
+void TakeInPaymentAnswer(TForm1& form, const EventExchange<EventT>& exchange,
+                         JsonParseResult<ExternalPaymentResult> (*reader)(const Json::Value&)) {
+    const auto parsed = ReadAnswer(exchange, reader);
+    if (parsed)
+        form.AddMessages(parsed->messages, false);
+    ApplyTypedAnswer<ExternalPaymentResp>(form, exchange, parsed, [&](const ExternalPaymentResp& response) {
+        if (form.ApplyExternalPaymentResp(response, exchange.event, exchange.client))
+            form.ApplyDefaultResp(response, exchange.client, exchange.event);
+    });
+}
+
+using PollExchange = EventExchange<PollExternalPaymentEvent>;
+
+// What a poll's answer asks for, whatever the blocking flag: a dialog is shown, a payment
+// answer decides about the next poll, an answer without a result asks for the next poll at
+// once. bodyEmpty tells an empty answer (no document, poll again) from a body the checks
+// refused (no document either, but polling ends).
+void TakeInPollAnswer(TForm1& form, const PollExchange& exchange,
+                      const boost::optional<JsonParseResult<ExternalPaymentResult>>& parsed, bool bodyEmpty) {
+    if (exchange.status != 200 && exchange.status != 400)
+        return;
+    if (!parsed) {
+        if (bodyEmpty)
+            form.spdPollExternalPaymentClick();
+        return;
+    }
+    if (parsed->parseError) {
+        form.mmMessages.Add("ERROR : " + parsed->parseError->message);
+        return;
+    }
+    if (!parsed->result) {
+        form.spdPollExternalPaymentClick();
+        return;
+    }
+    const ExternalPaymentResult& result = *parsed->result;
+    if (const auto* error = boost::get<ErrorResp>(&result)) {
+        form.ShowResultError(*error);
+    } else if (const auto* dialog = boost::get<DialogResp>(&result)) {
+        form.PageControl1.SetActivePage(form.TabSheetDialog);
+        form.ShowDialog(*dialog);
+    } else if (const auto* payment = boost::get<ExternalPaymentResp>(&result)) {
+        // ApplyExternalPaymentResp has already dispatched the next poll when the payment is open.
+        if (form.ApplyExternalPaymentResp(*payment, exchange.event, exchange.client))
+            form.ApplyDefaultResp(*payment, exchange.client, exchange.event);
+    } else if (const auto* answer = boost::get<DefaultResp>(&result)) {
+        form.ApplyDefaultResp(*answer, exchange.client, exchange.event);
+    }
+}
+
 } // namespace
 
-// The answers of the external-payment events are taken in by the external-payment answer path;
-// these handlers send the event and show and check the exchange.
-
 void TForm1::SendStartExternalPayment(bool withDialog) {
-    RunPaymentExchange<StartExternalPaymentEvent>(*this, "startExternalPayment",
-                                                  &WebhookConsumerClient::startExternalPayment,
-                                                  &spdStartExternalPayment, withDialog);
+    const auto exchange = RunPaymentExchange<StartExternalPaymentEvent>(
+        *this, "startExternalPayment", &WebhookConsumerClient::startExternalPayment, &spdStartExternalPayment,
+        withDialog);
+    TakeInPaymentAnswer(*this, exchange, &parseStartExternalPaymentResult);
 }
 
 void TForm1::SendRequestCancelExternalPayment(bool withDialog) {
-    RunPaymentExchange<RequestCancelExternalPaymentEvent>(
+    const auto exchange = RunPaymentExchange<RequestCancelExternalPaymentEvent>(
         *this, "requestCancelExternalPayment", &WebhookConsumerClient::requestCancelExternalPayment,
         &spdRequestCancelExternalPayment, withDialog);
+    TakeInPaymentAnswer(*this, exchange, &parseRequestCancelExternalPaymentResult);
 }
 
 void TForm1::SendCancelExternalPayment(bool withDialog) {
     StopPolling();
     ResetExternalPaymentTab();
-    RunPaymentExchange<CancelExternalPaymentEvent>(*this, "cancelExternalPayment",
-                                                   &WebhookConsumerClient::cancelExternalPayment,
-                                                   &spdCancelExternalPayment, withDialog);
+    const auto exchange = RunPaymentExchange<CancelExternalPaymentEvent>(
+        *this, "cancelExternalPayment", &WebhookConsumerClient::cancelExternalPayment,
+        &spdCancelExternalPayment, withDialog);
+    TakeInPaymentAnswer(*this, exchange, &parseCancelExternalPaymentResult);
 }
 
+// --- Polling ----------------------------------------------------------------------------------
+
 void TForm1::DispatchPoll(bool withDialog) {
+    lastEventName = kPollEvent;
+    PageControl1.SetActivePage(TabSheetExternalPayment);
     pollWithDialog = withDialog;
-    RunPaymentExchange<PollExternalPaymentEvent>(*this, "pollExternalPayment",
-                                                 &WebhookConsumerClient::pollExternalPayment,
-                                                 &spdPollExternalPayment, withDialog);
+
+    // Finished polls need no cancelling any more.
+    pollTasks_.erase(std::remove_if(pollTasks_.begin(), pollTasks_.end(),
+                                    [](const std::weak_ptr<BackgroundTask>& entry) {
+                                        const std::shared_ptr<BackgroundTask> task = entry.lock();
+                                        return !task || !task->IsRunning();
+                                    }),
+                     pollTasks_.end());
+    // The previous task, if it still runs, runs on; the window keeps it until it has ended.
+    pollTask = CreateBackgroundTask([this](BackgroundTask& task) { RunPoll(task); });
+    pollTasks_.push_back(pollTask);
+    pollTask->Start();
+}
+
+// The body of a poll task. Only the exchange itself runs on the task's thread; everything that
+// reads or writes the window runs on the window's thread through Synchronize, so the task
+// touches nothing but its own client, event and result. A closing window refuses Synchronize:
+// the task then just ends.
+void TForm1::RunPoll(BackgroundTask& task) {
+    boost::optional<PollExchange> exchange;
+    const bool open = toolkit.Synchronize([&] {
+        // Cancelled before it could begin (a cancel that came first): nothing is sent.
+        if (task.IsCancelled())
+            return;
+        if (pollingActive) {
+            toolkit.ShowMessage("Please wait. We are already polling.");
+            return;
+        }
+        pollingActive = true;
+        try {
+            EventSteps<PollExternalPaymentEvent> steps(kPollEvent, TabSheetExternalPayment,
+                                                       &WebhookConsumerClient::pollExternalPayment);
+            steps.beforeSend = [this](PollExternalPaymentEvent& event) { FillExternalPayment(event); };
+            exchange = PollExchange::Prepare(*this, steps, pollWithDialog);
+        } catch (...) {
+            // Shown like any send error; a poll that never went out must not block the next.
+            pollingActive = false;
+            exchange = boost::none;
+            Application::HandleException(toolkit, std::current_exception());
+            return;
+        }
+        spdPollExternalPayment.SetCaption("Bezig...");
+    });
+    if (!open || !exchange)
+        return;
+
+    WebhookResult result;
+    std::exception_ptr failure;
+    try {
+        result = exchange->client->pollExternalPayment(*exchange->event);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    toolkit.Synchronize([&] {
+        // A cancelled poll's answer is not shown, read or applied, and no poll follows.
+        if (task.IsCancelled())
+            return;
+        spdPollExternalPayment.SetCaption(kPollEvent);
+        bool answerTakenIn = false;
+        try {
+            if (failure)
+                std::rethrow_exception(failure);
+            exchange->status = VerifyResponse(exchange->client, exchange->event, result, exchange->json);
+            const auto parsed = ReadAnswer(*exchange, &parsePollExternalPaymentResult);
+            if (parsed)
+                AddMessages(parsed->messages, false);
+            pollingActive = false;
+            answerTakenIn = true;
+            TakeInPollAnswer(*this, *exchange, parsed, result.response.GetBody().empty());
+        } catch (...) {
+            if (!answerTakenIn)
+                pollingActive = false;
+            Application::HandleException(toolkit, std::current_exception());
+        }
+    });
 }

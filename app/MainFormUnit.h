@@ -302,4 +302,8 @@ private:
     // Every task made by CreateBackgroundTask that may still run.
     std::mutex tasksMutex_;
     std::vector<std::shared_ptr<BackgroundTask>> tasks_;
+
+    // The poll tasks that may still run, the latest and any it replaced: StopPolling cancels
+    // them all. Used on the window's thread only.
+    std::vector<std::weak_ptr<BackgroundTask>> pollTasks_;
 };

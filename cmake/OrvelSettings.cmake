@@ -21,11 +21,13 @@ function(orvel_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE orvel_settings orvel_test_support ${ARG_LIBRARIES}
                         GTest::gtest GTest::gtest_main)
-  set(env "ORVEL_SAMPLE_CONSUMER=$<TARGET_FILE:orvel-sample-consumer>")
+  # gtest_discover_tests would split a list of variables, so the GUI tests get theirs from a
+  # launcher instead.
   if(ARG_GUI)
-    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+    set_target_properties(${name} PROPERTIES
+      CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;QT_QPA_PLATFORM=offscreen")
   endif()
   gtest_discover_tests(${name}
-    PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120
+    PROPERTIES ENVIRONMENT "ORVEL_SAMPLE_CONSUMER=$<TARGET_FILE:orvel-sample-consumer>" TIMEOUT 120
     DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,14 @@ using Tarn::Webhooks::SessionLine;
 namespace {
 
 const char* const kPrompt = "Please click Generate to start a new Session ID.";
+
+std::vector<std::string> Split(const std::string& words) {
+    std::vector<std::string> parts;
+    std::istringstream in(words);
+    for (std::string word; in >> word;)
+        parts.push_back(word);
+    return parts;
+}
 
 class SessionEditorTest : public ::testing::Test {
 protected:
@@ -92,25 +101,11 @@ TEST_F(SessionEditorTest, FirstStartShowsPromptAndTheNineteenColumns) {
     EXPECT_EQ(form.gridView->ViewName(), "OrvelWebhookTester");
     EXPECT_TRUE(form.gridSession.Editing());
 
-    const std::vector<std::string> captions = {"#",
-                                               "lineId",
-                                               "lineSetId",
-                                               "articleNumber",
-                                               "text",
-                                               "quantity",
-                                               "priceIncl",
-                                               "vatCode",
-                                               "vatPercentage",
-                                               "discountPercentage",
-                                               "discountAmount",
-                                               "supplierArticleNumber",
-                                               "pluNumber",
-                                               "extArticleId",
-                                               "externalDiscount.discountId",
-                                               "externalDiscount.discountPercentage",
-                                               "externalDiscount.discountAmount",
-                                               "externalDiscount.discountDescription",
-                                               "Total"};
+    const std::vector<std::string> captions = Split(
+        "# lineId lineSetId articleNumber text quantity priceIncl vatCode vatPercentage discountPercentage "
+        "discountAmount supplierArticleNumber pluNumber extArticleId externalDiscount.discountId "
+        "externalDiscount.discountPercentage externalDiscount.discountAmount "
+        "externalDiscount.discountDescription Total");
     const std::vector<int> widths = {2,  30, 30, 15, 20, 15, 15, 2,  10, 15,
                                      15, 10, 10, 10, 15, 15, 15, 15, 15};
     const auto& columns = form.gridSession.Columns();

@@ -327,7 +327,8 @@ TEST(IniFileTest, SavedFileIsPrivateToItsOwnerWhateverTheDurability) {
         umask(oldMask);
         EXPECT_EQ(0600u, ModeOf(path));
         EXPECT_EQ("[consumer]\nsecret=new\n", ReadFile(path));
-        EXPECT_EQ((std::vector<std::string>{"config.ini"}), FolderEntries(temp.Path())) << "temporary file left";
+        EXPECT_EQ((std::vector<std::string>{"config.ini"}), FolderEntries(temp.Path()))
+            << "temporary file left";
     }
 }
 

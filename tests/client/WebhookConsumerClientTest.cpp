@@ -16,7 +16,6 @@
 #include <arpa/inet.h>
 #include <boost/make_shared.hpp>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -164,10 +163,12 @@ int UnusedPort() {
 }
 
 // Accepts one connection on loopback, keeps the request bytes exactly as they arrived and
-// answers "200 OK" with an empty body.
+// sends the given answer bytes.
 class RawCapture {
 public:
-    RawCapture() {
+    explicit RawCapture(
+        std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+        : answer_(std::move(answer)) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -215,11 +216,11 @@ private:
             std::lock_guard<std::mutex> lock(mutex_);
             request_ = data;
         }
-        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-        send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        send(fd, answer_.data(), answer_.size(), MSG_NOSIGNAL);
         close(fd);
     }
 
+    std::string answer_;
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
@@ -356,6 +357,36 @@ TEST_F(WebhookClientTest, RequestOnTheWireHoldsExactlyTheAgreedHeaders) {
     EXPECT_EQ(headerLines, expected);
     EXPECT_EQ(lines.size(), expected.size() + 1) << "a header was sent twice";
     EXPECT_EQ(client.GetHeaders().at("X-Orvel-Subscription-Id"), "");
+}
+
+TEST_F(WebhookClientTest, UnreadableStatusLineIsATransportError) {
+    for (const std::string statusLine : {"HTTP/1.1 099 Odd", "HTTP/1.1 200OK", "HTTP/1.1 20 OK"}) {
+        SCOPED_TRACE(statusLine);
+        RawCapture capture(statusLine + "\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
+        WebhookConsumerClient client;
+        client.Init(SubscriptionId, Secret, capture.BaseUrl(), true);
+        StartSessionEvent event;
+        FillEvent(event);
+        const WebhookResult result = client.startSession(event);
+        EXPECT_GT(result.curlCode, 0);
+        EXPECT_EQ(result.response.GetResult(), -1);
+        EXPECT_FALSE(result.errorText.empty());
+    }
+}
+
+TEST_F(WebhookClientTest, EndlessHeadersEndTheExchange) {
+    std::string answer = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 40; ++i)
+        answer += "X-Filler-" + std::to_string(i) + ": " + std::string(60000, 'h') + "\r\n";
+    RawCapture capture(answer + "Content-Length: 2\r\nConnection: close\r\n\r\n{}");
+    WebhookConsumerClient client;
+    client.Init(SubscriptionId, Secret, capture.BaseUrl(), true);
+    StartSessionEvent event;
+    FillEvent(event);
+    const WebhookResult result = client.startSession(event);
+    EXPECT_GT(result.curlCode, 0);
+    EXPECT_EQ(result.response.GetResult(), -1);
+    EXPECT_TRUE(result.response.GetHeaders().empty());
 }
 
 TEST_F(WebhookClientTest, ControlCharacterInSubscriptionIdIsRefusedBeforeSending) {
@@ -724,12 +755,6 @@ TEST_F(WebhookClientTest, TraceFilesAreReusedButNeverShared) {
         alive.push_back(MakeClient());
         EXPECT_TRUE(paths.insert(alive.back()->debugFile).second) << alive.back()->debugFile;
     }
-}
-
-TEST(CurlCodeText, IsTheTransportLibrarysText) {
-    for (short code : {1, 6, 7, 28, 35, 60})
-        EXPECT_EQ(CurlCodeToString(code), curl_easy_strerror(static_cast<CURLcode>(code))) << code;
-    EXPECT_FALSE(CurlCodeToString(7).empty());
 }
 
 } // namespace
