@@ -50,7 +50,9 @@ bool HeadlessToolkit::RunOneJob() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job.waiter->ran = true;
-        job.waiter->error = error;
+        // Handed over, not shared: the waiting thread holds the only reference and frees the
+        // exception itself, so no free races with its reads.
+        job.waiter->error = std::move(error);
         job.waiter->finished = true;
     }
     cv_.notify_all();

@@ -6,7 +6,6 @@
 
 #include "IniFile.h"
 #include "OrvLib.h"
-#include "SessionNumbers.h"
 #include "Uuid.h"
 
 #include <cmath>
@@ -26,7 +25,7 @@ const char* const kDefaultPaymentMethod = "K_EXTERNAL_PAYMENT";
 
 // Decimals are stored as whole hundredths so that the file does not depend on a locale.
 std::string HundredthsText(double value) {
-    const double hundredths = session_numbers::WholeHundredths(value);
+    const double hundredths = rondaf(value * 100, 0);
     if (std::fabs(hundredths) < 9.0e18)
         return std::to_string(static_cast<int64_t>(hundredths));
     char buffer[400];
@@ -63,7 +62,7 @@ boost::optional<double> ReadHundredths(const IniFile& ini, const std::string& ke
     int64_t hundredths = 0;
     if (!orvlib::TryParseInt64(text, hundredths))
         hundredths = 0;
-    return session_numbers::RoundCents(static_cast<double>(hundredths) / 100);
+    return rondaf(static_cast<double>(hundredths) / 100, 2);
 }
 
 void WriteLine(IniFile& ini, const SessionLine& line, LineKeys& key) {

@@ -4,7 +4,6 @@
 #include "MainFormUnit.h"
 
 #include "OrvLib.h"
-#include "SessionNumbers.h"
 #include "Uuid.h"
 
 #include <cstddef>
@@ -55,7 +54,7 @@ boost::optional<double> ParseDecimal(const std::string& text) {
     double value = 0.0;
     if (text.empty() || !orvlib::StrToDbl(text, value))
         return boost::none;
-    return session_numbers::RoundCents(value);
+    return rondaf(value, 2);
 }
 
 void SetArticleNumber(SessionLine& line, const std::string& text) {
@@ -318,7 +317,7 @@ boost::optional<double> TForm1::LineTotal(const SessionLine& line) const {
     else if (line.externalDiscount)
         applyDiscount(line.externalDiscount->discountPercentage, line.externalDiscount->discountAmount);
 
-    return session_numbers::RoundCents(t);
+    return rondaf(t, 2);
 }
 
 Session TForm1::CurrentSession() {

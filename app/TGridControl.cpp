@@ -85,8 +85,16 @@ void TGridControl::ClearRows() {
     if (dataRows_ == 0 && selectedRow_ < 0)
         return;
     dataRows_ = 0;
-    selectedRow_ = -1;
+    // A refill inside an update keeps the selection (the user's line stays selected when the
+    // grid is rebuilt); it is brought within the new rows when the update ends.
+    if (updateDepth_ == 0)
+        ClampSelection();
     Touch();
+}
+
+void TGridControl::ClampSelection() {
+    if (selectedRow_ >= RowCount())
+        selectedRow_ = dataRows_ > 0 ? RowCount() - 1 : -1;
 }
 
 int TGridControl::AppendRow() {
@@ -117,7 +125,10 @@ void TGridControl::BeginUpdate() {
 void TGridControl::EndUpdate() {
     if (updateDepth_ == 0)
         return;
-    if (--updateDepth_ > 0 || !changedWhileUpdating_)
+    if (--updateDepth_ > 0)
+        return;
+    ClampSelection();
+    if (!changedWhileUpdating_)
         return;
     changedWhileUpdating_ = false;
     NotifyChanged();

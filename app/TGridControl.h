@@ -46,6 +46,8 @@ public:
     // Sets a data cell; ignored outside the data rows.
     void SetCell(int column, int row, std::string text);
 
+    // Removes the data rows. Inside an update the selected row is kept for the rows that follow
+    // and clamped to them at EndUpdate; outside one, nothing stays selected.
     void ClearRows();
     // Appends an empty data row and returns its grid row.
     int AppendRow();
@@ -66,6 +68,7 @@ public:
 
 private:
     void Touch();
+    void ClampSelection();
 
     std::vector<Column> columns_;
     // Data rows only. The first dataRows_ are in use; the rest are kept from earlier fills so

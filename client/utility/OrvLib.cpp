@@ -129,6 +129,20 @@ double rondaf(double value, int decimals) {
     if (!std::isfinite(value))
         return value;
 
+    // Most values a till meets are already at the precision asked for, or within a hair of it
+    // (2.99 is stored as 2.9900000000000002): they show as that whole number of units at 15
+    // significant digits, so the decimal-text work below would give whole / scale too. Below
+    // 10^12 units the display keeps three more decimals, far coarser than the hair.
+    if (decimals >= 0 && decimals <= 15) {
+        static const double kScales[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const double scale = kScales[decimals];
+        const double units = value * scale;
+        const double whole = std::nearbyint(units);
+        if (std::fabs(units) < 1e12 && std::fabs(units - whole) < 1e-6)
+            return whole == 0 ? 0.0 : whole / scale;
+    }
+
     // Round the value as it is shown (15 significant digits), so that 1.005, stored as
     // 1.00499999999999989..., rounds the way the user expects.
     char digits[15];

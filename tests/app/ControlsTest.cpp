@@ -271,6 +271,31 @@ TEST(GridTest, SelectionIsADataRowOrNone) {
     EXPECT_EQ(-1, grid.SelectedRow());
 }
 
+TEST(GridTest, RefillKeepsTheSelectionWithinTheNewRows) {
+    TGridControl grid("grid");
+    FillGrid(grid, 3);
+    grid.SelectRow(2);
+    grid.BeginUpdate();
+    grid.ClearRows();
+    for (int i = 0; i < 3; ++i)
+        grid.AppendRow();
+    grid.EndUpdate();
+    EXPECT_EQ(2, grid.SelectedRow());
+
+    // Fewer rows: the selection moves to the last one; no rows: nothing selected.
+    grid.SelectRow(3);
+    grid.BeginUpdate();
+    grid.ClearRows();
+    grid.AppendRow();
+    grid.AppendRow();
+    grid.EndUpdate();
+    EXPECT_EQ(2, grid.SelectedRow());
+    grid.BeginUpdate();
+    grid.ClearRows();
+    grid.EndUpdate();
+    EXPECT_EQ(-1, grid.SelectedRow());
+}
+
 TEST(GridTest, UserEditsOnlyEditableDataCellsWhileEditingIsOn) {
     TGridControl grid("grid");
     FillGrid(grid, 2);

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <limits>
 #include <locale>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <tuple>
@@ -228,6 +229,23 @@ TEST(RondafTest, HundredthsRoundTrip) {
         ASSERT_EQ(static_cast<double>(cents), stored) << cents;
         ASSERT_EQ(amount, rondaf(stored / 100.0, 2)) << cents;
         ASSERT_EQ(amount, rondaf(amount, 2)) << "rounding twice changes " << cents;
+    }
+}
+
+// Amounts near whole cents (noise far below what is shown) and ties as shown, over a wide range:
+// the result is the double nearest to the rounded decimal value.
+TEST(RondafTest, NearAndHalfCentsOverAWideRange) {
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<int64_t> centsOf(-100000000, 100000000);
+    std::uniform_real_distribution<double> noise(-5e-9, 5e-9);
+    for (int i = 0; i < 20000; ++i) {
+        const int64_t cents = centsOf(random);
+        const double exact = static_cast<double>(cents) / 100;
+        ASSERT_EQ(exact, rondaf(exact + noise(random), 2)) << cents;
+        const double tie = (static_cast<double>(cents) + 0.5) / 100;
+        const int64_t away = tie > 0 ? cents + 1 : cents;
+        ASSERT_EQ(static_cast<double>(away) / 100, rondaf(tie, 2)) << tie;
+        ASSERT_EQ(static_cast<double>(cents), rondaf(exact * 100, 0)) << cents;
     }
 }
 
