@@ -249,27 +249,29 @@ void TForm1::DispatchPoll(bool withDialog) {
 void TForm1::RunPoll(BackgroundTask& task) {
     boost::optional<PollExchange> exchange;
     const bool open = toolkit.Synchronize([&] {
-        // Cancelled before it could begin (a cancel that came first): nothing is sent.
-        if (task.IsCancelled())
-            return;
-        if (pollingActive) {
-            toolkit.ShowMessage("Please wait. We are already polling.");
-            return;
-        }
-        pollingActive = true;
+        bool claimed = false;
         try {
+            // Cancelled before it could begin (a cancel that came first): nothing is sent.
+            if (task.IsCancelled())
+                return;
+            if (pollingActive) {
+                toolkit.ShowMessage("Please wait. We are already polling.");
+                return;
+            }
+            pollingActive = true;
+            claimed = true;
             EventSteps<PollExternalPaymentEvent> steps(kPollEvent, TabSheetExternalPayment,
                                                        &WebhookConsumerClient::pollExternalPayment);
             steps.beforeSend = [this](PollExternalPaymentEvent& event) { FillExternalPayment(event); };
             exchange = PollExchange::Prepare(*this, steps, pollWithDialog);
+            spdPollExternalPayment.SetCaption("Bezig...");
         } catch (...) {
             // Shown like any send error; a poll that never went out must not block the next.
-            pollingActive = false;
+            if (claimed)
+                pollingActive = false;
             exchange = boost::none;
             Application::HandleException(toolkit, std::current_exception());
-            return;
         }
-        spdPollExternalPayment.SetCaption("Bezig...");
     });
     if (!open || !exchange)
         return;

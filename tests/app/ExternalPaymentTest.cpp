@@ -31,10 +31,10 @@ const char* const kAlreadyPolling = "Please wait. We are already polling.";
 class ExternalPaymentTest : public ConsumerWindowTest {
 protected:
     // startExternalPayment answered with "started": true, the poll answers as given.
-    void StartPolling(const std::string& pollAnswers, const std::string& extraEvents = "") {
+    void StartPolling(const std::string& pollAnswers) {
         Scenario(R"({"events": {"startExternalPayment": [)" + Answer(R"("started": true)") +
-                 R"(], "pollExternalPayment": )" + pollAnswers + extraEvents + "}}");
-        line = AddLine("1", "Tea", "2", "6,25");
+                 R"(], "pollExternalPayment": )" + pollAnswers + "}}");
+        AddLine("1", "Tea", "2", "6,25");
         ASSERT_EQ(Press(&TForm1::spdStartExternalPaymentClick), "");
     }
 
@@ -81,8 +81,6 @@ protected:
                form->edtExternalPaymentCustomerMessage.Text();
     }
     int64_t Counter() const { return std::stoll(form->edtEventId.Text()); }
-
-    int line = -1;
 };
 
 TEST_F(ExternalPaymentTest, StartedPaymentIsPolledUntilConfirmed) {
@@ -230,6 +228,24 @@ TEST_F(ExternalPaymentTest, CancelWhileAPollIsInFlightDropsItsAnswer) {
     // The exchange on display is the cancellation's, not the dropped poll's.
     EXPECT_EQ(Log().back()["event"].asString(), "cancelExternalPayment");
     EXPECT_EQ(form->mmResponseBody.Text(), "{}");
+}
+
+TEST_F(ExternalPaymentTest, CancelBeforeThePollWentOutSendsNothing) {
+    StartPolling("[" + Answer(R"("confirmed": true)") + "]");
+    // The poll dispatched by the start's answer has not got to the window yet.
+    ASSERT_EQ(Press(&TForm1::spdCancelExternalPaymentClick), "");
+    PumpUntilPollingOver();
+    EXPECT_EQ(Polls(), 0u);
+    EXPECT_FALSE(form->pollingActive);
+    EXPECT_EQ(form->spdPollExternalPayment.Caption(), "pollExternalPayment");
+    EXPECT_EQ(Buttons(), "1/000");
+
+    // Nothing is left behind that would refuse the next poll.
+    ASSERT_EQ(Press(&TForm1::spdPollExternalPaymentClick), "");
+    PumpUntilPollingOver();
+    EXPECT_EQ(Polls(), 1u);
+    EXPECT_EQ(Boxes(), "|true|||");
+    EXPECT_TRUE(toolkit.Messages().empty());
 }
 
 TEST_F(ExternalPaymentTest, SecondDispatchWhilePollingIsRefused) {
