@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 using OrvelUtility::Uuid;
@@ -233,9 +234,18 @@ void TForm1::btnConfigOpslaanClick() {
 }
 
 void TForm1::btnConfigInlezenClick() {
-    edtConfigBestand.SetText(ConfigFilePath());
+    // Without a usable data folder both files read as missing: the window still gets the
+    // defaults, and the reason is raised once they are in place.
+    std::exception_ptr folderProblem;
+    std::string path;
+    try {
+        path = ConfigFilePath();
+    } catch (const std::exception&) {
+        folderProblem = std::current_exception();
+    }
+    edtConfigBestand.SetText(path);
 
-    const IniFile ini(edtConfigBestand.Text());
+    const IniFile ini(path);
 
     edtSubscriptionId.SetText(ini.ReadString(kSection, "subscription-id", ""));
     edtSecret.SetText(ini.ReadString(kSection, "secret", ""));
@@ -265,8 +275,11 @@ void TForm1::btnConfigInlezenClick() {
     edtPaymentMethod.SetText(ini.ReadString(kSection, "external-payment-method", kDefaultPaymentMethod));
     edtExternalPaymentId.SetText(ini.ReadString(kSection, "external-payment-id", ""));
 
-    LoadEventCounter();
+    if (!folderProblem)
+        LoadEventCounter();
     ShowSession();
+    if (folderProblem)
+        std::rethrow_exception(folderProblem);
 }
 
 namespace {

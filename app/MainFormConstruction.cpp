@@ -1,11 +1,13 @@
 #include "MainFormUnit.h"
 
+#include "Application.h"
 #include "OrvLib.h"
 #include "Uuid.h"
 
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
+#include <exception>
 #include <iterator>
 #include <utility>
 
@@ -280,7 +282,13 @@ std::vector<TControl*> TForm1::AllControls() {
 void TForm1::FormShow() {
     SetUpSessionGrid();
     SetCaption(Caption() + " v" + g_ProductVersion);
-    btnConfigInlezenClick();
+    // Settings that cannot be read must not keep the window from opening: the user learns why
+    // from the exception display, as after any button.
+    try {
+        btnConfigInlezenClick();
+    } catch (...) {
+        Application::HandleException(toolkit, std::current_exception());
+    }
     ResetDialogTab();
     ShowSession();
 }

@@ -3,6 +3,7 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
+#include <cstddef>
 #include <exception>
 #include <memory>
 #include <sstream>
@@ -78,6 +79,75 @@ bool HasForbiddenControlCharacter(const std::string& text) {
     return false;
 }
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsUtf8(const char* begin, const char* end) {
+    const auto* p = reinterpret_cast<const unsigned char*>(begin);
+    const auto* const stop = reinterpret_cast<const unsigned char*>(end);
+    while (p < stop) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0)
+                low = 0xA0;
+            else if (c == 0xED)
+                high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0)
+                low = 0x90;
+            else if (c == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(stop - p) < length || p[1] < low || p[1] > high)
+            return false;
+        for (std::size_t i = 2; i < length; ++i) {
+            if (p[i] < 0x80 || p[i] > 0xBF)
+                return false;
+        }
+        p += length;
+    }
+    return true;
+}
+
+// Every key and string of a parsed document. The reader passes any bytes through, and turns
+// an escaped lone half of a surrogate pair into bytes that are no UTF-8 either.
+bool AllTextIsUtf8(const Json::Value& value) {
+    switch (value.type()) {
+    case Json::stringValue: {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        return !value.getString(&begin, &end) || IsUtf8(begin, end);
+    }
+    case Json::arrayValue:
+        for (const Json::Value& item : value) {
+            if (!AllTextIsUtf8(item))
+                return false;
+        }
+        return true;
+    case Json::objectValue:
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            const char* end = nullptr;
+            const char* begin = it.memberName(&end);
+            if (!IsUtf8(begin, end) || !AllTextIsUtf8(*it))
+                return false;
+        }
+        return true;
+    default:
+        return true;
+    }
+}
+
 } // namespace
 
 bool ToJSON(const std::string& text, Json::Value& json) {
@@ -92,6 +162,9 @@ bool ToJSON(const std::string& text, Json::Value& json) {
         // The reader throws when the nesting limit is exceeded.
         return false;
     }
+    // JSON travels as UTF-8; text in any other encoding is not a valid document.
+    if (!AllTextIsUtf8(parsed))
+        return false;
     json.swap(parsed);
     return true;
 }

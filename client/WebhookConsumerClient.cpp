@@ -60,18 +60,18 @@ bool HasControlCharacter(const std::string& text) {
 
 // A folder of our own under the system's temporary folder: per user, so another account on
 // the machine can neither read our traces nor plant files or links in our way.
-std::string DebugFolder() {
+std::string DebugFolder(uid_t user) {
     std::error_code ec;
     const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
     if (ec)
         return std::string();
     const std::string folder =
-        (temp / ("OrvelWebhookTester-debug-" + std::to_string(static_cast<unsigned long>(geteuid()))))
+        (temp / ("OrvelWebhookTester-debug-" + std::to_string(static_cast<unsigned long>(user))))
             .string();
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return std::string();
     struct stat info {};
-    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid())
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != user)
         return std::string();
     if ((info.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0)
         return std::string();
@@ -80,35 +80,37 @@ std::string DebugFolder() {
 
 // Opens the trace file at path and locks it for this client. A file locked by a live client
 // (of this process or another) is refused, so two clients never write the same file; the lock
-// goes with the client, the file and its trace stay for the user to read.
-int TakeTraceSlot(const std::string& path) {
+// goes with the client, the file and its trace stay for the user to read. size receives the
+// file's current size.
+int TakeTraceSlot(const std::string& path, uid_t user, std::size_t& size) {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != user ||
         flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return -1;
     }
+    size = static_cast<std::size_t>(info.st_size);
     return fd;
 }
 
 // Picks the next free trace slot in turn. Each process starts at its own place in the ring, so
 // that concurrent testers overwrite each other's recent traces as late as possible.
-int TakeNextTraceSlot(const std::string& folder, std::string& path) {
+int TakeNextTraceSlot(const std::string& folder, uid_t user, std::string& path, std::size_t& size) {
     static std::atomic<unsigned> next{static_cast<unsigned>(getpid()) % TraceSlots};
     auto slotPath = [&folder](unsigned slot) { return folder + "/trace-" + std::to_string(slot) + ".log"; };
     for (unsigned attempt = 0; attempt < TraceSlots; ++attempt) {
         const unsigned slot = next.fetch_add(1) % TraceSlots;
-        const int fd = TakeTraceSlot(slotPath(slot));
+        const int fd = TakeTraceSlot(slotPath(slot), user, size);
         if (fd >= 0) {
             path = slotPath(slot);
             return fd;
         }
     }
     for (unsigned slot = TraceSlots; slot < TraceSlots + MaxExtraTraceSlots; ++slot) {
-        const int fd = TakeTraceSlot(slotPath(slot));
+        const int fd = TakeTraceSlot(slotPath(slot), user, size);
         if (fd >= 0) {
             path = slotPath(slot);
             return fd;
@@ -172,6 +174,13 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     }
     transfer->headerBlock.append(data, bytes);
     return bytes;
+}
+
+// Whether the last header section received has ended (with its empty line).
+bool HeaderSectionComplete(const std::string& headerBlock) {
+    const std::size_t size = headerBlock.size();
+    return (size >= 2 && headerBlock.compare(size - 2, 2, "\n\n") == 0) ||
+           (size >= 4 && headerBlock.compare(size - 4, 4, "\r\n\r\n") == 0);
 }
 
 std::string HeaderLine(const std::string& name, const std::string& value) {
@@ -250,12 +259,13 @@ void WebhookConsumerClient::Init(const UTF8String& subscriptionId, const UTF8Str
     baseUrl_ = baseUrl;
     verifyPeer_ = verifyPeer;
     if (traceFd_ < 0) {
-        const std::string folder = DebugFolder();
+        const uid_t user = geteuid();
+        const std::string folder = DebugFolder(user);
         std::string path;
-        traceFd_ = folder.empty() ? -1 : TakeNextTraceSlot(folder, path);
+        std::size_t size = 0;
+        traceFd_ = folder.empty() ? -1 : TakeNextTraceSlot(folder, user, path, size);
         if (traceFd_ >= 0) {
-            struct stat info {};
-            traceSize_ = fstat(traceFd_, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
+            traceSize_ = size;
             debugFile = path;
         }
     }
@@ -425,6 +435,9 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verifyPeer_ ? 1L : 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verifyPeer_ ? 2L : 0L);
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MAX_RESPONSE_BODY));
+    // An answer without a status line is taken in and then refused below as unreadable; libcurl
+    // would refuse it as an "unsupported protocol", which points the user at the URL instead.
+    curl_easy_setopt(curl, CURLOPT_HTTP09_ALLOWED, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
@@ -439,17 +452,26 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     result.curlCode = static_cast<short>(code);
     if (code != CURLE_OK) {
         // An exchange that did not complete has no answer: the window shows the transport error,
-        // never a status whose body was cut off.
-        if (transfer.bodyTooLarge)
+        // never a status whose body was cut off. An answer too large is shown under the code
+        // libcurl gives it itself (a body announced too large, headers beyond its own limit),
+        // not as a failure of the tester to store or allocate.
+        if (transfer.bodyTooLarge) {
+            result.curlCode = static_cast<short>(CURLE_FILESIZE_EXCEEDED);
             result.errorText = "The response body is larger than " + std::to_string(MAX_RESPONSE_BODY) +
                                " bytes; the exchange was ended.";
-        else if (transfer.headersTooLarge)
+        } else if (transfer.headersTooLarge) {
+            result.curlCode = static_cast<short>(CURLE_RECV_ERROR);
             result.errorText = "The response headers are larger than " + std::to_string(MaxResponseHeaders) +
                                " bytes; the exchange was ended.";
-        else if (errorBuffer[0] != '\0')
+        } else if (code == CURLE_OUT_OF_MEMORY && !HeaderSectionComplete(transfer.headerBlock)) {
+            // How libcurl refuses a single header line beyond its limit.
+            result.curlCode = static_cast<short>(CURLE_RECV_ERROR);
+            result.errorText = "A response header line is too long to be read; the exchange was ended.";
+        } else if (errorBuffer[0] != '\0') {
             result.errorText = errorBuffer;
-        else
+        } else {
             result.errorText = curl_easy_strerror(code);
+        }
     }
 
     trace += "--- Response ---\n";

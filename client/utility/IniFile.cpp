@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +48,16 @@ std::string FolderOf(const std::string& path) {
     if (slash == 0)
         return "/";
     return path.substr(0, slash);
+}
+
+std::mutex& HookMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<void(const std::string&)>& BeforeReplaceHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
 }
 
 bool WriteAll(int fd, const std::string& content) {
@@ -107,15 +118,16 @@ void IniFile::Parse() {
     Section* current = nullptr;
     while (pos < content.size()) {
         const void* newline = std::memchr(content.data() + pos, '\n', content.size() - pos);
-        const std::size_t end =
-            newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - content.data())
-                    : content.size();
-        // Line ends of any editor: "\n", "\r\n", and "\r\r\n" from a double conversion.
-        std::size_t lineEnd = end;
-        while (lineEnd > pos && content[lineEnd - 1] == '\r')
-            --lineEnd;
-        const std::size_t length = lineEnd - pos;
-        if (length >= 2 && content[pos] == '[' && content[lineEnd - 1] == ']') {
+        std::size_t end = newline
+                              ? static_cast<std::size_t>(static_cast<const char*>(newline) - content.data())
+                              : content.size();
+        // Line ends of any editor: "\n", "\r\n", "\r\r\n" from a double conversion, and a lone
+        // "\r". A carriage return never stays inside a value: the writer refuses one, so whatever
+        // is read can be saved again.
+        if (const void* cr = std::memchr(content.data() + pos, '\r', end - pos))
+            end = static_cast<std::size_t>(static_cast<const char*>(cr) - content.data());
+        const std::size_t length = end - pos;
+        if (length >= 2 && content[pos] == '[' && content[end - 1] == ']') {
             current = &SectionForWriting(content.substr(pos + 1, length - 2));
         } else if (current && length > 0) {
             const void* found = std::memchr(content.data() + pos, '=', length);
@@ -124,7 +136,7 @@ void IniFile::Parse() {
                     static_cast<std::size_t>(static_cast<const char*>(found) - content.data());
                 current->entries.push_back(
                     Entry{static_cast<uint32_t>(pos), static_cast<uint32_t>(equals - pos),
-                          static_cast<uint32_t>(equals + 1), static_cast<uint32_t>(lineEnd - equals - 1)});
+                          static_cast<uint32_t>(equals + 1), static_cast<uint32_t>(end - equals - 1)});
             }
         }
         pos = end + 1;
@@ -168,10 +180,20 @@ void IniFile::BuildIndex(Section& section) {
     while (size < section.entries.size() * 2)
         size *= 2;
     section.slots.assign(size, 0);
+    // The slots are visited in random order; in a large file nearly every visit misses the
+    // cache. With all hashes known first, the slot of a later entry is fetched while this one is
+    // placed.
+    std::vector<uint32_t> hashes(section.entries.size());
+    for (std::size_t n = 0; n < section.entries.size(); ++n)
+        hashes[n] = Hash(Key(section.entries[n]));
+    constexpr std::size_t kAhead = 8;
+    const std::size_t mask = size - 1;
     std::size_t kept = 0;
     for (std::size_t n = 0; n < section.entries.size(); ++n) {
+        if (n + kAhead < hashes.size())
+            __builtin_prefetch(&section.slots[hashes[n + kAhead] & mask]);
         const Entry entry = section.entries[n];
-        const uint32_t hash = Hash(Key(entry));
+        const uint32_t hash = hashes[n];
         const std::size_t i = Probe(section, Key(entry), hash);
         if (section.slots[i] != 0)
             continue;
@@ -325,21 +347,29 @@ std::string IniFile::Serialise() const {
         for (const Entry& e : s.entries)
             size += e.keyLength + e.valueLength + 2;
     }
-    std::string content;
-    content.reserve(size);
+    // Sized once and filled in place: a file of many keys would otherwise pay a capacity check
+    // per piece.
+    std::string content(size, '\0');
+    char* out = &content[0];
+    auto put = [&out](std::string_view piece) {
+        std::memcpy(out, piece.data(), piece.size());
+        out += piece.size();
+    };
     for (const Section& s : sections_) {
-        if (!content.empty())
-            content += '\n';
-        content += '[';
-        content += s.name;
-        content += "]\n";
+        if (out != content.data())
+            *out++ = '\n';
+        *out++ = '[';
+        put(s.name);
+        *out++ = ']';
+        *out++ = '\n';
         for (const Entry& e : s.entries) {
-            content += Key(e);
-            content += '=';
-            content += Value(e);
-            content += '\n';
+            put(Key(e));
+            *out++ = '=';
+            put(Value(e));
+            *out++ = '\n';
         }
     }
+    content.resize(static_cast<std::size_t>(out - content.data()));
     return content;
 }
 
@@ -370,6 +400,23 @@ void IniFile::UpdateFile(Durability durability) {
         fail("cannot flush to disk", true);
     if (close(fd) != 0)
         fail("cannot close", false);
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(HookMutex());
+        hook = BeforeReplaceHook();
+    }
+    if (hook) {
+        try {
+            hook(name);
+        } catch (const std::exception& interruption) {
+            unlink(name.c_str());
+            throw EIniFileException("Cannot write " + path_ + ": the save was interrupted before " + name +
+                                    " could replace it: " + interruption.what());
+        } catch (...) {
+            unlink(name.c_str());
+            throw;
+        }
+    }
     if (rename(name.c_str(), path_.c_str()) != 0)
         fail("cannot rename over it", false);
     if (durability == Durability::Atomic)
@@ -387,4 +434,9 @@ void IniFile::UpdateFile(Durability durability) {
     if (synced != 0 && error != EINVAL)
         throw EIniFileException("Wrote " + path_ +
                                 " but cannot flush its folder to disk: " + SystemReason(error));
+}
+
+void IniFile::SetBeforeReplaceHookForTesting(std::function<void(const std::string& tempPath)> hook) {
+    std::lock_guard<std::mutex> lock(HookMutex());
+    BeforeReplaceHook() = std::move(hook);
 }

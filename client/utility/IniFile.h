@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,7 @@ public:
 // UpdateFile. Sections and keys keep the order in which they were first written. Lines that
 // are not "[section]" or "key=value" are ignored; keys are compared exactly, values are kept
 // exactly (no trimming). A key that occurs twice in a section reads as its first occurrence.
+// A line ends at "\n", "\r\n" or a lone "\r".
 class IniFile {
 public:
     explicit IniFile(std::string path);
@@ -52,6 +54,12 @@ public:
     // on every button press. The file is created readable and writable by its owner only.
     // Throws EIniFileException on failure.
     void UpdateFile(Durability durability = Durability::Flushed);
+
+    // For tests only: called with the temporary file's path once it is written and closed, right
+    // before it replaces the file, so a test can interrupt a save at its most delicate point. An
+    // exception from the hook fails the save like a write error does. An empty hook (the
+    // default) does nothing.
+    static void SetBeforeReplaceHookForTesting(std::function<void(const std::string& tempPath)> hook);
 
 private:
     // All key and value bytes live in one buffer (the file as read, then whatever is written

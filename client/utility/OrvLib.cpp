@@ -87,6 +87,11 @@ template <typename Int> bool TryParseSigned(const std::string& text, Int& value)
 // Creates path and the folders above it that are missing; the folders created are private
 // to the user. Throws when a part cannot be created or is not a folder.
 void CreateFolders(const std::string& path) {
+    // Nearly always there already (it is asked for on every send): one look instead of a
+    // mkdir and a stat per part of the path.
+    struct stat existing {};
+    if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
+        return;
     std::string::size_type pos = 0;
     while (pos != std::string::npos) {
         pos = path.find('/', pos + 1);

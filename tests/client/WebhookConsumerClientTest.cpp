@@ -559,7 +559,7 @@ TEST_F(WebhookClientTest, ResponseBodyIsCappedWhetherAnnouncedOrStreamed) {
         WebhookConsumerClient client;
         client.Init(SubscriptionId, Secret, streaming.BaseUrl(), true);
         const WebhookResult result = client.startSession(event);
-        EXPECT_EQ(result.curlCode, CURLE_WRITE_ERROR);
+        EXPECT_EQ(result.curlCode, CURLE_FILESIZE_EXCEEDED);
         EXPECT_EQ(result.response.GetResult(), -1);
         EXPECT_TRUE(result.response.GetBody().empty());
         EXPECT_NE(result.errorText.find(limit), std::string::npos);
