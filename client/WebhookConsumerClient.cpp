@@ -66,8 +66,7 @@ std::string DebugFolder(uid_t user) {
     if (ec)
         return std::string();
     const std::string folder =
-        (temp / ("OrvelWebhookTester-debug-" + std::to_string(static_cast<unsigned long>(user))))
-            .string();
+        (temp / ("OrvelWebhookTester-debug-" + std::to_string(static_cast<unsigned long>(user)))).string();
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return std::string();
     struct stat info {};

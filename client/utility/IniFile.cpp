@@ -2,6 +2,7 @@
 
 #include "OrvLib.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -172,6 +173,48 @@ void IniFile::Rehash(Section& section, std::size_t size) {
         slots[i] = slot;
     }
     section.slots.swap(slots);
+    if (!section.filter.empty())
+        RebuildFilter(section);
+}
+
+namespace {
+
+// The filter word and the two bits a hash stands for; the bits are mixed apart from the low
+// bits that choose the key's slot.
+struct FilterBits {
+    std::size_t word;
+    uint64_t mask;
+};
+
+FilterBits FilterBitsOf(uint32_t hash, std::size_t words) {
+    const uint64_t mixed = static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ull;
+    return FilterBits{static_cast<std::size_t>(mixed >> 32) & (words - 1),
+                      (uint64_t{1} << ((mixed >> 20) & 63)) | (uint64_t{1} << ((mixed >> 26) & 63))};
+}
+
+} // namespace
+
+// One word per 16 slots: a power of two, like the slot table.
+void IniFile::RebuildFilter(Section& section) {
+    section.filter.assign(std::max<std::size_t>(section.slots.size() / 16, 1), 0);
+    for (const uint64_t slot : section.slots) {
+        if (slot != 0)
+            AddToFilter(section, static_cast<uint32_t>(slot >> 32));
+    }
+}
+
+void IniFile::AddToFilter(Section& section, uint32_t hash) {
+    if (section.filter.empty())
+        return;
+    const FilterBits bits = FilterBitsOf(hash, section.filter.size());
+    section.filter[bits.word] |= bits.mask;
+}
+
+bool IniFile::MayContain(const Section& section, uint32_t hash) {
+    if (section.filter.empty())
+        return true;
+    const FilterBits bits = FilterBitsOf(hash, section.filter.size());
+    return (section.filter[bits.word] & bits.mask) == bits.mask;
 }
 
 // Indexes the entries read from the file in one go; of a key given twice the first counts.
@@ -201,6 +244,7 @@ void IniFile::BuildIndex(Section& section) {
         section.slots[i] = (static_cast<uint64_t>(hash) << 32) | kept;
     }
     section.entries.resize(kept);
+    RebuildFilter(section);
 }
 
 const IniFile::Entry* IniFile::FindEntry(const std::string& section, const std::string& key) const {
@@ -223,7 +267,10 @@ const IniFile::Entry* IniFile::FindEntry(const std::string& section, const std::
             return &s.entries[next];
         }
     }
-    const uint64_t slot = s.slots[Probe(s, key, Hash(key))];
+    const uint32_t hash = Hash(key);
+    if (!MayContain(s, hash))
+        return nullptr;
+    const uint64_t slot = s.slots[Probe(s, key, hash)];
     if (slot == 0)
         return nullptr;
     hint_.next.store((static_cast<uint64_t>(index) << 32) | static_cast<uint32_t>(slot),
@@ -240,7 +287,7 @@ IniFile::Section& IniFile::SectionForWriting(const std::string& name) {
     } else {
         lastSection_ = sections_.size();
         sectionIndex_.emplace(name, lastSection_);
-        sections_.push_back(Section{name, {}, {}});
+        sections_.push_back(Section{name, {}, {}, {}});
     }
     return sections_[lastSection_];
 }
@@ -312,6 +359,7 @@ void IniFile::Put(const std::string& section, const std::string& key, const std:
                               static_cast<uint32_t>(offset + key.size()),
                               static_cast<uint32_t>(value.size())});
     s.slots[i] = (static_cast<uint64_t>(hash) << 32) | s.entries.size();
+    AddToFilter(s, hash);
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {

@@ -76,6 +76,11 @@ private:
         std::vector<Entry> entries; // in the order first written
         // The key's 32-bit hash in the high half, entry index + 1 in the low half; 0 is free.
         std::vector<uint64_t> slots;
+        // Two bits per key (a Bloom filter, eight bits per key at most load), small enough to
+        // stay in the cache: most absent keys are told without a visit to the large slot table.
+        // Kept for sections read from a file, which are mostly read; a section written from
+        // scratch (a save) has none and is spared its upkeep.
+        std::vector<uint64_t> filter;
     };
     std::string path_;
     std::string text_;
@@ -103,6 +108,9 @@ private:
     // The slot that holds key, or the free slot where it belongs.
     std::size_t Probe(const Section& section, std::string_view key, uint32_t hash) const;
     static void Rehash(Section& section, std::size_t size);
+    static void RebuildFilter(Section& section);
+    static void AddToFilter(Section& section, uint32_t hash);
+    static bool MayContain(const Section& section, uint32_t hash);
     void BuildIndex(Section& section);
     const Entry* FindEntry(const std::string& section, const std::string& key) const;
     Section& SectionForWriting(const std::string& name);
