@@ -328,6 +328,8 @@ TEST(DemoScenarioTest, PlaysASaleWithDiscountDialogScanReceiptAndPayment) {
     for (int poll = 1; poll <= 2; ++poll) {
         const Answer open = demo.NextAnswer("pollExternalPayment", payment);
         const Json::Value body = ParseJson(open.body);
+        // Still started: the tester keeps poll, request-cancel and cancel enabled meanwhile.
+        EXPECT_TRUE(body["started"].asBool()) << poll;
         EXPECT_FALSE(body.isMember("confirmed")) << poll;
         EXPECT_FALSE(body.isMember("cancelled")) << poll;
         EXPECT_EQ("e0e0e0e0-1111-4222-8333-944455556666", body["externalPaymentId"].asString()) << poll;

@@ -84,6 +84,7 @@ const std::string& DemoScenario::Text() {
       {
         "body": {
           "externalPaymentId": "{{externalPayment.externalPaymentId}}",
+          "started": true,
           "message": "Waiting for the customer (1 of 2)."
         },
         "faults": {"delayMs": 500}
@@ -91,6 +92,7 @@ const std::string& DemoScenario::Text() {
       {
         "body": {
           "externalPaymentId": "{{externalPayment.externalPaymentId}}",
+          "started": true,
           "message": "Waiting for the customer (2 of 2)."
         },
         "faults": {"delayMs": 500}
