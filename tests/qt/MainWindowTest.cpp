@@ -8,6 +8,7 @@
 #include "QtToolkit.h"
 #include "SampleConsumer.h"
 #include "TestSupport.h"
+#include "TestApplication.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -33,20 +34,6 @@
 #include <vector>
 
 namespace {
-
-// One QApplication for the whole test program, made when the first test needs it.
-void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "qt_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-        // These tests never put a window on a real screen.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-        QApplication::setApplicationName(QStringLiteral("OrvelWebhookTester"));
-    }
-}
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);

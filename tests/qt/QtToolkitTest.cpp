@@ -2,6 +2,7 @@
 // message boxes and the locale's decimal separator.
 
 #include "QtToolkit.h"
+#include "TestApplication.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -19,18 +20,6 @@
 #include <thread>
 
 namespace {
-
-void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "qt_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) {
-        // These tests never put a window on a real screen.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-    }
-}
 
 class QtToolkitTest : public ::testing::Test {
 protected:
