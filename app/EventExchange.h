@@ -62,8 +62,8 @@ EventExchange<EventT> EventExchange<EventT>::Run(TForm1& form, const EventSteps<
         steps.busyButton->SetCaption("Bezig...");
         form.toolkit.ProcessMessages();
     }
-    // The exchange runs through the toolkit so the window keeps painting; a failure of the
-    // client is carried out of it and raised here, on the window's thread.
+    // The exchange runs through the toolkit so the window keeps painting. A failure of the
+    // client is held until the button has its caption back, then raised.
     Tarn::Webhooks::WebhookResult result;
     std::exception_ptr failure;
     Tarn::Webhooks::WebhookConsumerClient& client = *exchange.client;

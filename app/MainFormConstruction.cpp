@@ -284,11 +284,7 @@ void TForm1::FormShow() {
     SetCaption(Caption() + " v" + g_ProductVersion);
     // Settings that cannot be read must not keep the window from opening: the user learns why
     // from the exception display, as after any button.
-    try {
-        btnConfigInlezenClick();
-    } catch (...) {
-        Application::HandleException(toolkit, std::current_exception());
-    }
+    Application::Run(toolkit, [this] { btnConfigInlezenClick(); });
     ResetDialogTab();
     ShowSession();
 }

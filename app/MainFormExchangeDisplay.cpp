@@ -8,7 +8,6 @@
 
 #include <boost/make_shared.hpp>
 
-#include <exception>
 #include <string>
 
 using namespace Tarn::Webhooks;
@@ -153,16 +152,7 @@ void TForm1::ReportErrorToConsumer(const Error& error, const ClientPtr& client, 
     // The name is the failed event's own, so a report from a background poll names that poll
     // even when the window has sent another event meanwhile.
     WebhookResult result;
-    std::exception_ptr failure;
-    toolkit.RunBlocking([&] {
-        try {
-            result = client->sendError(EventNameOf(*event), *report);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    if (failure)
-        std::rethrow_exception(failure);
+    toolkit.RunBlocking([&] { result = client->sendError(EventNameOf(*event), *report); });
 
     boost::optional<Json::Value> ignored;
     VerifyResponse(client, report, result, ignored);

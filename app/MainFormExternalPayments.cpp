@@ -10,7 +10,6 @@
 #include <boost/optional.hpp>
 #include <boost/variant/get.hpp>
 
-#include <algorithm>
 #include <exception>
 
 using namespace Tarn::Webhooks;
@@ -77,9 +76,9 @@ bool TForm1::StopPolling() {
     // Every poll that still runs is cancelled, not only the latest: a poll whose task reference
     // was replaced by a refused second dispatch must not bring its answer in after a cancel.
     bool cancelled = false;
-    for (const std::weak_ptr<BackgroundTask>& entry : pollTasks_) {
-        const std::shared_ptr<BackgroundTask> task = entry.lock();
-        if (task && task->IsRunning()) {
+    std::lock_guard<std::mutex> lock(tasksMutex_);
+    for (const std::shared_ptr<BackgroundTask>& task : tasks_) {
+        if (task->IsRunning()) {
             task->Cancel();
             cancelled = true;
         }
@@ -229,16 +228,8 @@ void TForm1::DispatchPoll(bool withDialog) {
     PageControl1.SetActivePage(TabSheetExternalPayment);
     pollWithDialog = withDialog;
 
-    // Finished polls need no cancelling any more.
-    pollTasks_.erase(std::remove_if(pollTasks_.begin(), pollTasks_.end(),
-                                    [](const std::weak_ptr<BackgroundTask>& entry) {
-                                        const std::shared_ptr<BackgroundTask> task = entry.lock();
-                                        return !task || !task->IsRunning();
-                                    }),
-                     pollTasks_.end());
     // The previous task, if it still runs, runs on; the window keeps it until it has ended.
     pollTask = CreateBackgroundTask([this](BackgroundTask& task) { RunPoll(task); });
-    pollTasks_.push_back(pollTask);
     pollTask->Start();
 }
 

@@ -299,11 +299,8 @@ private:
     // Option button n (1 to 5); nullptr for any other n.
     TSpeedButton* OptionButton(int n);
 
-    // Every task made by CreateBackgroundTask that may still run.
+    // Every task made by CreateBackgroundTask (the polls) that may still run: StopPolling
+    // cancels them all, the destructor waits for them.
     std::mutex tasksMutex_;
     std::vector<std::shared_ptr<BackgroundTask>> tasks_;
-
-    // The poll tasks that may still run, the latest and any it replaced: StopPolling cancels
-    // them all. Used on the window's thread only.
-    std::vector<std::weak_ptr<BackgroundTask>> pollTasks_;
 };

@@ -17,7 +17,8 @@ public:
     virtual bool Synchronize(std::function<void()> fn) = 0;
     // Runs fn on the window's thread later, without waiting.
     virtual void Queue(std::function<void()> fn) = 0;
-    // Runs a long call so that the window keeps painting but takes no input; returns when fn has.
+    // Runs a long call so that the window keeps painting but takes no input; returns when fn has,
+    // and an exception of fn comes out here, on the calling thread.
     virtual void RunBlocking(const std::function<void()>& fn) = 0;
     // The decimal separator of the user's locale.
     virtual char DecimalSeparator() const = 0;

@@ -71,15 +71,6 @@ protected:
         const std::vector<Json::Value> log = Log();
         return n < log.size() ? log[n]["body"] : Json::Value();
     }
-    static Json::Value Parse(const std::string& text) {
-        Json::CharReaderBuilder builder;
-        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-        Json::Value value;
-        std::string errors;
-        if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors))
-            ADD_FAILURE() << "no JSON: " << text;
-        return value;
-    }
     Json::Value LastBody() const { return Body(Log().size() - 1); }
 
     // Grid helpers: the column with the caption, and data line i's grid row.

@@ -45,11 +45,11 @@ protected:
 
         EXPECT_TRUE(form->TabSheetErrorRequestHeaders.Visible());
         EXPECT_TRUE(form->TabSheetErrorRequestBody.Visible());
-        EXPECT_EQ(Parse(form->mmErrorRequestBody.Text()), report);
+        EXPECT_EQ(testsupport::ParseJson(form->mmErrorRequestBody.Text()), report);
         const std::vector<std::string> names = Names(form->lvErrorRequestHeaders);
         EXPECT_NE(std::find(names.begin(), names.end(), "X-Orvel-Signature"), names.end());
         // The event's own exchange stays on its tabs.
-        EXPECT_EQ(Parse(form->mmRequestBody.Text()), Body(0));
+        EXPECT_EQ(testsupport::ParseJson(form->mmRequestBody.Text()), Body(0));
         EXPECT_FALSE(form->lvRequestHeaders.Items().empty());
         EXPECT_NE(form->edtDialogTitle.Text(), "Shown");
     }

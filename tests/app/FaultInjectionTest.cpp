@@ -35,6 +35,8 @@
 using Tarn::Webhooks::CurlCodeToString;
 using Tarn::Webhooks::WebhookConsumerClient;
 using testsupport::FileExists;
+using testsupport::FilesIn;
+using testsupport::ParseJson;
 using testsupport::RawServer;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
@@ -45,38 +47,8 @@ namespace {
 const std::string kSecret = "dGhlIGNvbnN1bWVyJ3Mgc2hhcmVkIHNlY3JldA==";
 const std::string kMiB(1024 * 1024, 'm');
 
-// A port on loopback where nobody listens.
-int UnusedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-Json::Value ParseJson(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value value;
-    std::string errors;
-    reader->parse(text.data(), text.data() + text.size(), &value, &errors);
-    return value;
 }
 
 // A correctly signed 200 answer with the given body and extra header lines.
@@ -267,7 +239,8 @@ TEST_F(FaultInjectionTest, BrokenExchangesAreShownAndTheWindowGoesOn) {
     const std::vector<ExchangeFault> faults = {
         {"consumer down",
          [this] {
-             form->edtBaseURL.SetText("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/");
+             form->edtBaseURL.SetText(
+                 "http://127.0.0.1:" + std::to_string(testsupport::UnusedLoopbackPort()) + "/");
              return nullptr;
          },
          CURLE_COULDNT_CONNECT, ""},

@@ -47,7 +47,7 @@ TEST_F(SendingTest, StartSessionGoesOutSignedAndCountsTheEvent) {
 
     EXPECT_EQ(form->txtWebhookUrl.Text(), consumer->BaseUrl() + "startSession");
     EXPECT_EQ(form->PageControl1.ActivePage(), &form->TabSheetSession);
-    EXPECT_EQ(Parse(form->mmRequestBody.Text()), Body(0));
+    EXPECT_EQ(testsupport::ParseJson(form->mmRequestBody.Text()), Body(0));
     EXPECT_EQ(form->mmRequestBody.Text().find('\n'), std::string::npos);
 
     // Every request header is listed, in the order of their names.

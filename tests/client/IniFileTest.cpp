@@ -14,19 +14,12 @@
 #include <vector>
 
 using testsupport::FileExists;
+using testsupport::FilesIn;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 mode_t ModeOf(const std::string& path) {
     struct stat info {};
@@ -327,8 +320,7 @@ TEST(IniFileTest, SavedFileIsPrivateToItsOwnerWhateverTheDurability) {
         umask(oldMask);
         EXPECT_EQ(0600u, ModeOf(path));
         EXPECT_EQ("[consumer]\nsecret=new\n", ReadFile(path));
-        EXPECT_EQ((std::vector<std::string>{"config.ini"}), FolderEntries(temp.Path()))
-            << "temporary file left";
+        EXPECT_EQ((std::vector<std::string>{"config.ini"}), FilesIn(temp.Path())) << "temporary file left";
     }
 }
 
@@ -354,8 +346,7 @@ TEST(IniFileTest, FailedSaveThrowsAndKeepsThePreviousFile) {
         EXPECT_NE(std::string::npos, message.find(path)) << message;
         EXPECT_NE(std::string::npos, message.find(std::strerror(EISDIR))) << message;
         EXPECT_EQ("old content", ReadFile(path + "/inside"));
-        EXPECT_EQ((std::vector<std::string>{"blocked.ini"}), FolderEntries(temp.Path()))
-            << "temporary file left";
+        EXPECT_EQ((std::vector<std::string>{"blocked.ini"}), FilesIn(temp.Path())) << "temporary file left";
     }
 }
 
@@ -376,7 +367,7 @@ TEST(IniFileTest, SaveIntoReadOnlyFolderKeepsTheOldFileByteForByte) {
     EXPECT_NE(std::string::npos, message.find(path)) << message;
     EXPECT_NE(std::string::npos, message.find(std::strerror(EACCES))) << message;
     EXPECT_EQ(old, ReadFile(path));
-    EXPECT_EQ((std::vector<std::string>{"config.ini"}), FolderEntries(folder));
+    EXPECT_EQ((std::vector<std::string>{"config.ini"}), FilesIn(folder));
 }
 
 TEST(IniFileTest, RefusesWhatWouldReadBackAsOtherLines) {

@@ -149,19 +149,6 @@ std::vector<Operation> AllOperations() {
     };
 }
 
-// A port on loopback where nobody listens.
-int UnusedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 // Accepts one connection on loopback, keeps the request bytes exactly as they arrived and
 // sends the given answer bytes.
 class RawCapture {
@@ -493,7 +480,8 @@ TEST_F(WebhookClientTest, LargeRequestBodyGoesOutWithoutExpectHandshake) {
 
 TEST_F(WebhookClientTest, ConnectionRefusedIsATransportError) {
     WebhookConsumerClient client;
-    client.Init(SubscriptionId, Secret, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/", true);
+    client.Init(SubscriptionId, Secret,
+                "http://127.0.0.1:" + std::to_string(testsupport::UnusedLoopbackPort()) + "/", true);
     StartSessionEvent event;
     FillEvent(event);
     const WebhookResult result = client.startSession(event);
@@ -714,7 +702,8 @@ TEST_F(WebhookClientTest, DebugFileIsPrivateUniqueAndHoldsTheLastExchange) {
 
     // A transport error is written down too.
     WebhookConsumerClient refused;
-    refused.Init(SubscriptionId, Secret, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/", true);
+    refused.Init(SubscriptionId, Secret,
+                 "http://127.0.0.1:" + std::to_string(testsupport::UnusedLoopbackPort()) + "/", true);
     refused.startSession(event);
     EXPECT_NE(ReadFile(refused.debugFile).find(curl_easy_strerror(CURLE_COULDNT_CONNECT)), std::string::npos);
 }

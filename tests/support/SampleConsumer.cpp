@@ -36,7 +36,7 @@ std::unique_ptr<httplib::Client> AdminClient(const std::string& baseUrl) {
     return client;
 }
 
-Json::Value ParseJson(const std::string& text) {
+Json::Value ParseAdminAnswer(const std::string& text) {
     Json::CharReaderBuilder builder;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value value;
@@ -247,7 +247,7 @@ std::vector<Json::Value> SampleConsumer::Log() const {
     const httplib::Result result = AdminClient(baseUrl_)->Get("/_admin/log");
     if (!result || result->status != 200)
         throw std::runtime_error(Describe(result, "GET /_admin/log"));
-    const Json::Value entries = ParseJson(result->body);
+    const Json::Value entries = ParseAdminAnswer(result->body);
     if (!entries.isArray())
         throw std::runtime_error("sample consumer: GET /_admin/log gave no array: " + result->body);
     return std::vector<Json::Value>(entries.begin(), entries.end());

@@ -1,10 +1,19 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace testsupport {
@@ -57,6 +66,40 @@ void WriteFile(const std::string& path, const std::string& content) {
         throw std::runtime_error("cannot write " + path);
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Json::Value ParseJson(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value value;
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
+        ADD_FAILURE() << "no JSON (" << errors << "): " << text;
+        return Json::Value();
+    }
+    return value;
+}
+
+int UnusedLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
 
 } // namespace testsupport

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <json/value.h>
+
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -36,5 +39,14 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+// The names in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder);
+
+// The JSON value of a text, read with jsoncpp apart from the code under test; a text that is no
+// JSON fails the calling test and gives null.
+Json::Value ParseJson(const std::string& text);
+
+// A loopback port where nobody listens: taken from the system and let go again.
+int UnusedLoopbackPort();
 
 } // namespace testsupport
