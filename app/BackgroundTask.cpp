@@ -1,49 +1,47 @@
 #include "BackgroundTask.h"
 
+#include "TaskThreads.h"
+
 #include <utility>
 
 BackgroundTask::BackgroundTask(Body body) : body_(std::move(body)) {}
 
 BackgroundTask::~BackgroundTask() {
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        thread.swap(thread_);
-    }
-    if (!thread.joinable())
-        return;
-    // A body that drops the last reference to its own task cannot join itself.
-    if (thread.get_id() == std::this_thread::get_id())
-        thread.detach();
-    else
-        thread.join();
+    Wait();
 }
 
 void BackgroundTask::Start() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_)
         return;
+    TaskThreads::Shared().Run([this] { Execute(); });
     started_ = true;
     running_ = true;
-    thread_ = std::thread([this] {
-        try {
-            if (body_)
-                body_(*this);
-        } catch (...) {
-            // The body reports its own failures; one that escapes must not end the program.
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            running_ = false;
-            finished_ = true;
-        }
-        finishedCv_.notify_all();
-    });
+}
+
+void BackgroundTask::Execute() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        runner_ = std::this_thread::get_id();
+    }
+    try {
+        if (body_)
+            body_(*this);
+    } catch (...) {
+        // The body reports its own failures; one that escapes must not end the program.
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+    finished_ = true;
+    runner_ = std::thread::id();
+    // Under the lock: once Wait sees finished_, the task may be destroyed at once.
+    finishedCv_.notify_all();
 }
 
 void BackgroundTask::Wait() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!started_ || thread_.get_id() == std::this_thread::get_id())
+    // Not started, or called by the body itself: nothing to wait for.
+    if (!started_ || runner_ == std::this_thread::get_id())
         return;
     finishedCv_.wait(lock, [this] { return finished_; });
 }

@@ -292,15 +292,27 @@ int32_t StoredCounter(const boost::optional<int64_t>& counter) {
 } // namespace
 
 void TForm1::SaveEventCounter() {
-    IniFile ini(EventCounterFilePath());
-    ini.EraseSection(kSection);
-    ini.WriteInteger(kSection, "event-counter", StoredCounter(ReadEventCounter()));
-    // Rewritten after every send: an atomic replace is enough, a flush per press is not worth it.
-    ini.UpdateFile(IniFile::Durability::Atomic);
+    // The path is settled here, on the window's thread: a data folder that cannot be made is
+    // told by the send itself.
+    const std::string path = EventCounterFilePath();
+    const int32_t counter = StoredCounter(ReadEventCounter());
+    // Rewritten after every send: an atomic replace is enough, a flush per press is not worth it,
+    // and the press does not wait for it.
+    counterWriter_.Post([path, counter] {
+        IniFile ini(path);
+        ini.EraseSection(kSection);
+        ini.WriteInteger(kSection, "event-counter", counter);
+        ini.UpdateFile(IniFile::Durability::Atomic);
+    });
 }
 
 void TForm1::LoadEventCounter() {
+    FlushEventCounter();
     const IniFile ini(EventCounterFilePath());
     edtEventId.SetText(
         std::to_string(ini.ReadInteger(kSection, "event-counter", StoredCounter(ReadEventCounter()))));
+}
+
+void TForm1::FlushEventCounter() {
+    counterWriter_.Flush();
 }

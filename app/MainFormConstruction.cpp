@@ -7,6 +7,7 @@
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <iterator>
 #include <utility>
@@ -89,7 +90,15 @@ TForm1::TForm1(Toolkit& toolkit_)
       TabSheetErrorRequestBody("TabSheetErrorRequestBody", "Error Request Body"),
       mmErrorRequestBody("mmErrorRequestBody"),
       PageControl2("PageControl2", {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4,
-                                    &TabSheetErrorRequestHeaders, &TabSheetErrorRequestBody}) {
+                                    &TabSheetErrorRequestHeaders, &TabSheetErrorRequestBody}),
+      // A counter that could not be stored is told the way a failed button is, on the window's
+      // thread; the toolkit outlives the window. A chain of polls writes the counter about fifty
+      // times a second rather than after each of its thousand-odd sends.
+      counterWriter_(
+          [toolkit = &toolkit_](std::exception_ptr failure) {
+              toolkit->Queue([toolkit, failure] { Application::HandleException(*toolkit, failure); });
+          },
+          std::chrono::milliseconds(20)) {
     // 1. The rest of the form: fonts, states and items.
     for (TControl* control : std::initializer_list<TControl*>{
              &edtSubscriptionId, &edtSecret, &edtBaseURL, &edtEventId, &edtBranchNumber, &edtWorkplaceNumber,

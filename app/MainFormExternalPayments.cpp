@@ -11,6 +11,7 @@
 #include <boost/variant/get.hpp>
 
 #include <exception>
+#include <memory>
 
 using namespace Tarn::Webhooks;
 
@@ -73,12 +74,12 @@ void TForm1::SetExternalPaymentButtons(bool startEnabled, bool othersEnabled) {
 
 bool TForm1::StopPolling() {
     pollingActive = false;
-    // Every poll that still runs is cancelled, not only the latest: a poll whose task reference
-    // was replaced by a refused second dispatch must not bring its answer in after a cancel.
+    // Every poll that runs or waits to start is cancelled, not only the latest: an answer must
+    // never come in after a cancel.
     bool cancelled = false;
     std::lock_guard<std::mutex> lock(tasksMutex_);
     for (const std::shared_ptr<BackgroundTask>& task : tasks_) {
-        if (task->IsRunning()) {
+        if (task->IsRunning() || !task->HasStarted()) {
             task->Cancel();
             cancelled = true;
         }
@@ -223,54 +224,56 @@ void TForm1::SendCancelExternalPayment(bool withDialog) {
 
 // --- Polling ----------------------------------------------------------------------------------
 
+// A poll goes through three hands. The dispatch (inside SendEvent, on the window's thread) claims
+// polling and leaves the poll's event to be built once the window is back in its message loop,
+// that is after the send that dispatched it has counted. That queued step builds the event and
+// client and starts the task, which does only the exchange, off the window's thread, and comes
+// back once to have the answer taken in. So a poll crosses between the threads twice.
 void TForm1::DispatchPoll(bool withDialog) {
     lastEventName = kPollEvent;
     PageControl1.SetActivePage(TabSheetExternalPayment);
     pollWithDialog = withDialog;
+    if (pollingActive) {
+        // The poll in flight goes on, and stays the window's task, so StopPolling still reaches it.
+        toolkit.ShowMessage("Please wait. We are already polling.");
+        return;
+    }
+    pollingActive = true;
 
-    // The previous task, if it still runs, runs on; the window keeps it until it has ended.
-    pollTask = CreateBackgroundTask([this](BackgroundTask& task) { RunPoll(task); });
-    pollTask->Start();
-}
-
-// The body of a poll task. Only the exchange itself runs on the task's thread; everything that
-// reads or writes the window runs on the window's thread through Synchronize, so the task
-// touches nothing but its own client, event and result. A closing window refuses Synchronize:
-// the task then just ends.
-void TForm1::RunPoll(BackgroundTask& task) {
-    boost::optional<PollExchange> exchange;
-    const bool open = toolkit.Synchronize([&] {
-        bool claimed = false;
+    auto prepared = std::make_shared<PreparedPoll>();
+    pollTask = CreateBackgroundTask([this, prepared](BackgroundTask& task) { RunPoll(task, *prepared); });
+    const std::weak_ptr<BackgroundTask> weakTask = pollTask;
+    // A closing window drops queued work: the task then never starts.
+    toolkit.Queue([this, weakTask, prepared] {
+        const std::shared_ptr<BackgroundTask> task = weakTask.lock();
+        // Cancelled (or let go) before the window got to it: nothing is sent.
+        if (!task || task->IsCancelled())
+            return;
         try {
-            // Cancelled before it could begin (a cancel that came first): nothing is sent.
-            if (task.IsCancelled())
-                return;
-            if (pollingActive) {
-                toolkit.ShowMessage("Please wait. We are already polling.");
-                return;
-            }
-            pollingActive = true;
-            claimed = true;
             EventSteps<PollExternalPaymentEvent> steps(kPollEvent, TabSheetExternalPayment,
                                                        &WebhookConsumerClient::pollExternalPayment);
             steps.beforeSend = [this](PollExternalPaymentEvent& event) { FillExternalPayment(event); };
-            exchange = PollExchange::Prepare(*this, steps, pollWithDialog);
+            PollExchange exchange = PollExchange::Prepare(*this, steps, pollWithDialog);
+            prepared->client = exchange.client;
+            prepared->event = exchange.event;
             spdPollExternalPayment.SetCaption("Bezig...");
+            task->Start();
         } catch (...) {
             // Shown like any send error; a poll that never went out must not block the next.
-            if (claimed)
-                pollingActive = false;
-            exchange = boost::none;
+            pollingActive = false;
+            spdPollExternalPayment.SetCaption(kPollEvent);
             Application::HandleException(toolkit, std::current_exception());
         }
     });
-    if (!open || !exchange)
-        return;
+}
 
+// The body of a poll task: the exchange of the poll that the window has prepared, then its answer
+// taken in on the window's thread. A closing window refuses Synchronize: the task then just ends.
+void TForm1::RunPoll(BackgroundTask& task, const PreparedPoll& poll) {
     WebhookResult result;
     std::exception_ptr failure;
     try {
-        result = exchange->client->pollExternalPayment(*exchange->event);
+        result = poll.client->pollExternalPayment(*poll.event);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -284,13 +287,16 @@ void TForm1::RunPoll(BackgroundTask& task) {
         try {
             if (failure)
                 std::rethrow_exception(failure);
-            exchange->status = VerifyResponse(exchange->client, exchange->event, result, exchange->json);
-            const auto parsed = ReadAnswer(*exchange, &parsePollExternalPaymentResult);
+            PollExchange exchange;
+            exchange.client = poll.client;
+            exchange.event = poll.event;
+            exchange.status = VerifyResponse(exchange.client, exchange.event, result, exchange.json);
+            const auto parsed = ReadAnswer(exchange, &parsePollExternalPaymentResult);
             if (parsed)
                 AddMessages(parsed->messages, false);
             pollingActive = false;
             answerTakenIn = true;
-            TakeInPollAnswer(*this, *exchange, parsed, result.response.GetBody().empty());
+            TakeInPollAnswer(*this, exchange, parsed, result.response.GetBody().empty());
         } catch (...) {
             if (!answerTakenIn)
                 pollingActive = false;

@@ -5,6 +5,7 @@
 // windowing toolkit; the Toolkit interface supplies message boxes and the window's thread.
 
 #include "BackgroundTask.h"
+#include "BackgroundWriter.h"
 #include "Controls.h"
 #include "GridViewClass.h"
 #include "TGridControl.h"
@@ -169,8 +170,12 @@ public:
     std::string EventCounterFilePath() const;
     void btnConfigOpslaanClick();
     void btnConfigInlezenClick();
+    // Hands the counter to the window's file writer: the file is written off the window's
+    // thread, and a failure to write it reaches the exception display afterwards.
     void SaveEventCounter();
     void LoadEventCounter();
+    // Returns once every counter handed over by SaveEventCounter is in its file.
+    void FlushEventCounter();
 
     // --- Sending ----------------------------------------------------------------------------
     void SendEvent(bool withDialog, const std::string& eventName);
@@ -286,7 +291,12 @@ private:
     void DispatchPoll(bool withDialog);
     void SendRequestCancelExternalPayment(bool withDialog);
     void SendCancelExternalPayment(bool withDialog);
-    void RunPoll(BackgroundTask& task);
+    // The client and event of a poll, built on the window's thread for the task that sends them.
+    struct PreparedPoll {
+        ClientPtr client;
+        boost::shared_ptr<Tarn::Webhooks::PollExternalPaymentEvent> event;
+    };
+    void RunPoll(BackgroundTask& task, const PreparedPoll& poll);
 
     // Item handles of the grid's columns, in column order.
     struct GridItems {
@@ -303,4 +313,8 @@ private:
     // cancels them all, the destructor waits for them.
     std::mutex tasksMutex_;
     std::vector<std::shared_ptr<BackgroundTask>> tasks_;
+
+    // Writes event-counter.ini. Declared last, so it is destroyed first: the last counter is
+    // in its file before anything else of the window goes.
+    BackgroundWriter counterWriter_;
 };

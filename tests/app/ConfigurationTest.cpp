@@ -425,6 +425,7 @@ TEST_F(ConfigurationTest, EventCounterKeepsTheLow32Bits) {
         SCOPED_TRACE(c.typed);
         form.edtEventId.SetText(c.typed);
         form.SaveEventCounter();
+        form.FlushEventCounter();
         const IniText ini(ReadFile(CounterFile()));
         EXPECT_EQ(ini.sections, std::vector<std::string>{"[consumer]"});
         ASSERT_EQ(ini.entries.size(), 1u);

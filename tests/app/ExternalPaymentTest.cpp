@@ -268,10 +268,10 @@ TEST_F(ExternalPaymentTest, CancelAfterARefusedDispatchStillStopsThePollInFlight
     PumpUntilPollInFlight(1);
     const std::shared_ptr<BackgroundTask> inFlight = form->pollTask;
     ASSERT_EQ(Press(&TForm1::spdPollExternalPaymentClick), "");
-    ASSERT_TRUE(toolkit.PumpUntil([&] { return Shown(kAlreadyPolling) && !form->pollTask->IsRunning(); }));
-    ASSERT_NE(form->pollTask, inFlight);
+    EXPECT_TRUE(Shown(kAlreadyPolling));
+    // The refused dispatch leaves the poll in flight as the window's task, so a cancel reaches it.
+    EXPECT_EQ(form->pollTask, inFlight);
 
-    // The refused task holds the window's reference now; the one in flight is cancelled all the same.
     EXPECT_TRUE(form->StopPolling());
     ASSERT_TRUE(toolkit.PumpUntil([&] { return !inFlight->IsRunning(); }));
     toolkit.ProcessMessages();

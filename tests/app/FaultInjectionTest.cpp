@@ -137,7 +137,10 @@ protected:
     std::string Folder() const { return data.Path() + "/OrvelWebhookTester"; }
     std::string ConfigFile() const { return Folder() + "/config.ini"; }
     std::string CounterFile() const { return Folder() + "/event-counter.ini"; }
+    // What event-counter.ini holds once the window has written what it was given.
     std::string StoredCounter() const {
+        if (form)
+            form->FlushEventCounter();
         const std::string text = ReadFile(CounterFile());
         const std::size_t at = text.find("event-counter=");
         return at == std::string::npos ? std::string() : text.substr(at + 14, text.find('\n', at) - at - 14);
@@ -378,6 +381,8 @@ void FaultInjectionTest::ExpectCleanConfig(const std::string& content) {
 // Start-up with the damaged files: no crash, no message, what can be read is read; "Save" then
 // writes a clean file that reads back to the same window, and the window sends.
 void FaultInjectionTest::ExpectDamagedFilesOpen(const DamagedFiles& damage) {
+    // The files are damaged while the tester is closed.
+    form.reset();
     WriteFile(ConfigFile(), damage.config);
     if (damage.counter.empty())
         std::filesystem::remove(CounterFile());
@@ -506,8 +511,9 @@ TEST_F(FaultInjectionTest, InterruptedSaveKeepsThePreviousFile) {
     EXPECT_TRUE(Contains(ReadFile(ConfigFile()), "subscription-id=changed\n"));
 }
 
-// The counter file is written after the exchange: when that fails the send has still happened,
-// the window still counts, and the user is told the counter could not be stored.
+// The counter file is written after the exchange, off the window's thread: when that fails the
+// send has still happened, the window still counts, and the user is told the counter could not
+// be stored.
 TEST_F(FaultInjectionTest, CounterThatCannotBeStoredAfterASend) {
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
     ASSERT_EQ(StoredCounter(), "2");
@@ -519,7 +525,11 @@ TEST_F(FaultInjectionTest, CounterThatCannotBeStoredAfterASend) {
     });
     consumer->SetScenario(R"({"events": {"startSession": [{"body": {"lineAdditions":
         [{"lineId": "2c9e4b1a-7d3f-4e6a-9b8c-0d1e2f3a4b5c", "text": "Tea"}]}}]}})");
-    const std::string message = Press(&TForm1::spdStartSessionClick);
+    ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
+    form->FlushEventCounter();
+    toolkit->ProcessMessages();
+    ASSERT_EQ(toolkit->Messages().size(), 1u);
+    const std::string message = toolkit->Messages()[0];
     EXPECT_TRUE(Contains(message, CounterFile())) << message;
     EXPECT_TRUE(Contains(message, "disk removed")) << message;
 
@@ -537,6 +547,7 @@ TEST_F(FaultInjectionTest, CounterThatCannotBeStoredAfterASend) {
     ExpectGoodSend();
     EXPECT_EQ(ParseJson(form->mmRequestBody.Text())["header"]["eventCounter"].asInt(), 3);
     EXPECT_EQ(StoredCounter(), "4");
+    EXPECT_EQ(toolkit->Messages().size(), 1u);
 }
 
 // A data folder that cannot be made (its path is a file; this holds for root too): the window
@@ -584,11 +595,15 @@ TEST_F(FaultInjectionTest, ReadOnlyDataFolder) {
 
     form->edtSubscriptionId.SetText("changed");
     const std::string saveMessage = Press(&TForm1::btnConfigOpslaanClick);
-    const std::string sendMessage = Press(&TForm1::spdStartSessionClick);
+    ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
+    // The counter is written after the send; its failure is told once that write is over.
+    form->FlushEventCounter();
+    toolkit->ProcessMessages();
     chmod(Folder().c_str(), 0700);
 
     EXPECT_TRUE(Contains(saveMessage, ConfigFile())) << saveMessage;
-    EXPECT_TRUE(Contains(sendMessage, CounterFile())) << sendMessage;
+    ASSERT_EQ(toolkit->Messages().size(), 1u);
+    EXPECT_TRUE(Contains(toolkit->Messages()[0], CounterFile())) << toolkit->Messages()[0];
     EXPECT_EQ(form->pnlHttpResponse.Caption(), "200 OK");
     EXPECT_EQ(form->edtEventId.Text(), "3");
     EXPECT_EQ(ReadFile(ConfigFile()), savedConfig);

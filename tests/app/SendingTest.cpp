@@ -43,6 +43,7 @@ TEST_F(SendingTest, StartSessionGoesOutSignedAndCountsTheEvent) {
 
     // The counter moves on, in the box and in its file.
     EXPECT_EQ(form->edtEventId.Text(), "42");
+    form->FlushEventCounter();
     EXPECT_NE(testsupport::ReadFile(form->EventCounterFilePath()).find("42"), std::string::npos);
 
     EXPECT_EQ(form->txtWebhookUrl.Text(), consumer->BaseUrl() + "startSession");

@@ -1,0 +1,60 @@
+#include "BackgroundWriter.h"
+
+#include <utility>
+
+BackgroundWriter::BackgroundWriter(FailureHandler onFailure, std::chrono::milliseconds pause)
+    : onFailure_(std::move(onFailure)), pause_(pause) {}
+
+BackgroundWriter::~BackgroundWriter() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    cv_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void BackgroundWriter::Post(Write write) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { Run(); });
+        waiting_ = std::move(write);
+    }
+    cv_.notify_all();
+}
+
+void BackgroundWriter::Flush() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++flushing_;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return !waiting_ && !busy_; });
+    --flushing_;
+}
+
+void BackgroundWriter::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        cv_.wait(lock, [this] { return waiting_ || stopping_; });
+        if (!waiting_)
+            return; // stopping, and nothing left to write
+        Write write = std::move(waiting_);
+        waiting_ = nullptr;
+        busy_ = true;
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            write();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure && onFailure_)
+            onFailure_(failure);
+        write = nullptr; // whatever it holds goes before the next one is taken
+        lock.lock();
+        busy_ = false;
+        cv_.notify_all();
+        cv_.wait_for(lock, pause_, [this] { return stopping_ || flushing_ > 0; });
+    }
+}

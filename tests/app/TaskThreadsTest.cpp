@@ -1,0 +1,67 @@
+#include "TaskThreads.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits (briefly sleeping) until condition holds or the deadline passes.
+bool Eventually(const std::function<bool()>& condition, std::chrono::seconds deadline = 30s) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+std::thread::id RunAndWait(TaskThreads& threads) {
+    std::promise<std::thread::id> ran;
+    threads.Run([&] { ran.set_value(std::this_thread::get_id()); });
+    return ran.get_future().get();
+}
+
+} // namespace
+
+TEST(TaskThreadsTest, AJobAfterAnotherRunsOnTheThreadThatWaits) {
+    TaskThreads threads(std::chrono::hours(1));
+    const std::thread::id first = RunAndWait(threads);
+    EXPECT_NE(first, std::this_thread::get_id());
+    ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
+    EXPECT_EQ(RunAndWait(threads), first);
+    ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
+}
+
+TEST(TaskThreadsTest, JobsAtTheSameTimeNeverWaitForEachOther) {
+    TaskThreads threads(std::chrono::hours(1));
+    // The first job waits for the second: on one thread the two would never end.
+    std::promise<void> secondRan;
+    std::shared_future<void> second = secondRan.get_future().share();
+    std::promise<bool> firstSawSecond;
+    threads.Run([&] { firstSawSecond.set_value(second.wait_for(30s) == std::future_status::ready); });
+    threads.Run([&] { secondRan.set_value(); });
+    EXPECT_TRUE(firstSawSecond.get_future().get());
+}
+
+TEST(TaskThreadsTest, AThreadIdleForTooLongEndsAndANewOneTakesTheNextJob) {
+    TaskThreads threads(10ms);
+    RunAndWait(threads);
+    ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 0; }));
+    // Nothing waits now: the next job still runs.
+    std::atomic<bool> ran{false};
+    std::promise<void> done;
+    threads.Run([&] {
+        ran = true;
+        done.set_value();
+    });
+    done.get_future().wait();
+    EXPECT_TRUE(ran);
+}
