@@ -590,6 +590,7 @@ TEST_F(FaultInjectionTest, ReadOnlyDataFolder) {
         GTEST_SKIP() << "permission bits do not stop root; DataFolderThatCannotBeMade and "
                         "InterruptedSaveKeepsThePreviousFile cover failed writes for root";
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
+    form->FlushEventCounter();
     const std::string storedCounter = ReadFile(CounterFile());
     ASSERT_EQ(chmod(Folder().c_str(), 0500), 0);
 
