@@ -269,7 +269,7 @@ void TForm1::DispatchPoll(bool withDialog) {
 
 // The body of a poll task: the exchange of the poll that the window has prepared, then its answer
 // taken in on the window's thread. A closing window refuses Synchronize: the task then just ends.
-void TForm1::RunPoll(BackgroundTask& task, const PreparedPoll& poll) {
+void TForm1::RunPoll(BackgroundTask& task, PreparedPoll& poll) {
     WebhookResult result;
     std::exception_ptr failure;
     try {
@@ -303,4 +303,7 @@ void TForm1::RunPoll(BackgroundTask& task, const PreparedPoll& poll) {
             Application::HandleException(toolkit, std::current_exception());
         }
     });
+    // The client goes here rather than on the window's thread, where the task itself is let go:
+    // closing its handle and connection is work the window need not wait for.
+    poll = PreparedPoll();
 }

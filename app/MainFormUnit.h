@@ -296,7 +296,7 @@ private:
         ClientPtr client;
         boost::shared_ptr<Tarn::Webhooks::PollExternalPaymentEvent> event;
     };
-    void RunPoll(BackgroundTask& task, const PreparedPoll& poll);
+    void RunPoll(BackgroundTask& task, PreparedPoll& poll);
 
     // Item handles of the grid's columns, in column order.
     struct GridItems {
