@@ -79,7 +79,8 @@ bool TForm1::StopPolling() {
     bool cancelled = false;
     std::lock_guard<std::mutex> lock(tasksMutex_);
     for (const std::shared_ptr<BackgroundTask>& task : tasks_) {
-        if (task->IsRunning() || !task->HasStarted()) {
+        const bool waitingToStart = !task->HasStarted() && !task->IsCancelled();
+        if (task->IsRunning() || waitingToStart) {
             task->Cancel();
             cancelled = true;
         }
@@ -246,9 +247,14 @@ void TForm1::DispatchPoll(bool withDialog) {
     // A closing window drops queued work: the task then never starts.
     toolkit.Queue([this, weakTask, prepared] {
         const std::shared_ptr<BackgroundTask> task = weakTask.lock();
-        // Cancelled (or let go) before the window got to it: nothing is sent.
+        // Cancelled, or no longer the window's poll (a later dispatch took its place), before the
+        // window got to it: nothing is sent.
         if (!task || task->IsCancelled())
             return;
+        if (task != pollTask) {
+            task->Cancel();
+            return;
+        }
         try {
             EventSteps<PollExternalPaymentEvent> steps(kPollEvent, TabSheetExternalPayment,
                                                        &WebhookConsumerClient::pollExternalPayment);
@@ -260,6 +266,7 @@ void TForm1::DispatchPoll(bool withDialog) {
             task->Start();
         } catch (...) {
             // Shown like any send error; a poll that never went out must not block the next.
+            task->Cancel(); // it will never start
             pollingActive = false;
             spdPollExternalPayment.SetCaption(kPollEvent);
             Application::HandleException(toolkit, std::current_exception());

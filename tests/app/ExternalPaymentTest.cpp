@@ -248,6 +248,25 @@ TEST_F(ExternalPaymentTest, CancelBeforeThePollWentOutSendsNothing) {
     EXPECT_TRUE(toolkit.Messages().empty());
 }
 
+// A poll whose place was taken (the tab reset and a new poll dispatched) before the window got
+// to it is never sent: only one poll is ever under way, and nobody is told to wait.
+TEST_F(ExternalPaymentTest, PollReplacedBeforeItWentOutIsNotSent) {
+    Scenario(R"({"events": {"pollExternalPayment": [)" + Answer(R"("confirmed": true)") + "]}}");
+    form->PrepareExternalPayment(); // a payment of its own, as a start makes it
+    ASSERT_EQ(Press(&TForm1::spdPollExternalPaymentClick), "");
+    const std::shared_ptr<BackgroundTask> first = form->pollTask;
+    ASSERT_TRUE(first);
+    form->ResetExternalPaymentTab();
+    ASSERT_EQ(Press(&TForm1::spdPollExternalPaymentClick), "");
+    ASSERT_NE(form->pollTask, first);
+    PumpUntilPollingOver();
+    EXPECT_TRUE(first->IsCancelled());
+    EXPECT_FALSE(first->HasStarted());
+    EXPECT_EQ(Polls(), 1u);
+    EXPECT_EQ(Boxes(), "|true|||");
+    EXPECT_TRUE(toolkit.Messages().empty());
+}
+
 TEST_F(ExternalPaymentTest, SecondDispatchWhilePollingIsRefused) {
     StartPolling("[" + Delayed(R"("confirmed": true)", 300) + "]");
     PumpUntilPollInFlight(1);
