@@ -1,6 +1,7 @@
 #include "QtToolkit.h"
 
 #include "Application.h"
+#include "TaskThreads.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -9,8 +10,10 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include <condition_variable>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -118,10 +121,20 @@ void QtToolkit::RunBlocking(const std::function<void()>& fn) {
         fn();
         return;
     }
+    // Ends with the call; kept by both sides, so the worker may still be leaving it when the
+    // GUI thread has read it.
+    struct Call {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+        std::exception_ptr error;
+    };
+    const auto call = std::make_shared<Call>();
     QEventLoop loop;
-    std::exception_ptr error;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    std::thread worker([&] {
+    // On one of the task threads: a warm thread makes the exchange cheaper than a new one.
+    TaskThreads::Shared().Run([call, &fn, &loop] {
+        std::exception_ptr error;
         try {
             fn();
         } catch (...) {
@@ -129,9 +142,18 @@ void QtToolkit::RunBlocking(const std::function<void()>& fn) {
         }
         // Delivered once the loop runs, even when fn returns before exec() is reached.
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        std::lock_guard<std::mutex> lock(call->mutex);
+        call->error = std::move(error);
+        call->done = true;
+        call->cv.notify_all();
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> lock(call->mutex);
+        call->cv.wait(lock, [&] { return call->done; });
+        error = std::move(call->error);
+    }
     QApplication::restoreOverrideCursor();
     if (error)
         std::rethrow_exception(error);
