@@ -96,8 +96,18 @@ PollRun RunPolls(TForm1& form, HeadlessToolkit& toolkit, int polls, bool probe) 
     const int64_t firstPollDispatched = Counter(form);
     const Clock::time_point t0 = Clock::now();
     const bool done = toolkit.PumpUntil([&] { return Counter(form) >= firstPollDispatched + polls; },
-                                        std::chrono::minutes(5));
+                                        std::chrono::seconds(20));
     const Clock::time_point t1 = Clock::now();
+    // Where a chain that stopped early stopped.
+    const std::string state = "after " + std::to_string(Counter(form) - firstPollDispatched) + " of " +
+                              std::to_string(polls) + " polls; polling " +
+                              (form.pollingActive ? "active" : "not active") + ", the poll's task " +
+                              (!form.pollTask                 ? "none"
+                               : form.pollTask->IsRunning()   ? "running"
+                               : form.pollTask->IsCancelled() ? "cancelled"
+                               : !form.pollTask->HasStarted() ? "not started"
+                                                              : "ended") +
+                              ", the status strip \"" + form.pnlHttpResponse.Caption() + "\"";
 
     stop.store(true);
     if (prober.joinable())
@@ -107,7 +117,7 @@ PollRun RunPolls(TForm1& form, HeadlessToolkit& toolkit, int polls, bool probe) 
         throw std::runtime_error("polling did not stop after a cancel");
     toolkit.ProcessMessages(); // the last probe, if it was still queued
     if (!done)
-        throw std::runtime_error("the polls did not complete in time");
+        throw std::runtime_error("the polls did not complete in time: " + state);
     if (!toolkit.Messages().empty())
         throw std::runtime_error("the window showed a message during the run: " + toolkit.Messages().front());
 
