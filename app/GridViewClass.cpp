@@ -1,5 +1,6 @@
 #include "GridViewClass.h"
 
+#include <charconv>
 #include <string>
 #include <utility>
 
@@ -61,10 +62,12 @@ void GridViewClass::NieuweRij() {
 }
 
 void GridViewClass::AddValue(int item, int value) {
-    AddValue(item, std::to_string(value));
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    AddValue(item, std::string_view(digits, static_cast<std::size_t>(end - digits)));
 }
 
-void GridViewClass::AddValue(int item, const std::string& text) {
+void GridViewClass::AddValue(int item, std::string_view text) {
     if (grid_ && currentRow_ >= 0)
         grid_->SetCell(item, currentRow_, text);
 }
@@ -80,11 +83,15 @@ int GridViewClass::GetAantalRijen() const {
 bool GridViewClass::GetCellValue(int item, int row, std::string& text) const {
     if (!grid_ || item < 0 || item >= grid_->ColumnCount() || row < 0 || row >= grid_->RowCount())
         return false;
-    text = grid_->Cell(item, row);
+    text.assign(grid_->CellText(item, row));
     return true;
 }
 
-void GridViewClass::SetCellValue(int item, int row, const std::string& text) {
+std::string_view GridViewClass::GetCellText(int item, int row) const {
+    return grid_ ? grid_->CellText(item, row) : std::string_view();
+}
+
+void GridViewClass::SetCellValue(int item, int row, std::string_view text) {
     if (grid_)
         grid_->SetCell(item, row, text);
 }

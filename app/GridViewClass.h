@@ -4,6 +4,7 @@
 #include "UTF8String.h"
 
 #include <string>
+#include <string_view>
 
 namespace Tarn {
 
@@ -30,12 +31,14 @@ public:
     void EndUpdate();
     void NieuweRij();
     void AddValue(int item, int value);
-    void AddValue(int item, const std::string& text);
+    void AddValue(int item, std::string_view text);
 
     int GetEersteRij() const;
     int GetAantalRijen() const;
     bool GetCellValue(int item, int row, std::string& text) const;
-    void SetCellValue(int item, int row, const std::string& text);
+    // The cell text without a copy, "" outside the grid; valid until the grid next changes.
+    std::string_view GetCellText(int item, int row) const;
+    void SetCellValue(int item, int row, std::string_view text);
 
     // Index of the line in the selected row (negative when none), or in the given grid row.
     int GetRijIndex() const;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
 
 using OrvelUtility::Uuid;
 using Tarn::Webhooks::ExternalDiscount;
@@ -55,21 +56,31 @@ void WriteHundredths(IniFile& ini, const std::string& key, const boost::optional
         ini.WriteString(kSection, key, HundredthsText(*value));
 }
 
+void WriteId(IniFile& ini, const std::string& key, const Uuid& id) {
+    char text[Uuid::kTextLength];
+    ini.WriteString(kSection, key, std::string_view(text, id.WriteString(text)));
+}
+
+// A value as it stands in the file, "" when absent.
+std::string_view ReadText(const IniFile& ini, const std::string& key) {
+    return ini.FindValue(kSection, key).value_or(std::string_view());
+}
+
 // Only a non-empty text gives a value; text that is no whole number reads as 0.
 boost::optional<double> ReadHundredths(const IniFile& ini, const std::string& key) {
-    const std::string text = ini.ReadString(kSection, key, "");
+    const std::string_view text = ReadText(ini, key);
     if (text.empty())
         return boost::none;
     int64_t hundredths = 0;
-    if (!orvlib::TryParseInt64(text, hundredths))
+    if (!orvlib::TryParseInt64(std::string(text), hundredths))
         hundredths = 0;
     return rondaf(static_cast<double>(hundredths) / 100, 2);
 }
 
 void WriteLine(IniFile& ini, const SessionLine& line, LineKeys& key) {
-    ini.WriteString(kSection, key("session-line-id-"), line.lineId->ToString());
+    WriteId(ini, key("session-line-id-"), *line.lineId);
     if (line.lineSetId)
-        ini.WriteString(kSection, key("session-line-set-id-"), line.lineSetId->ToString());
+        WriteId(ini, key("session-line-set-id-"), *line.lineSetId);
     if (line.articleNumber)
         ini.WriteString(kSection, key("session-line-article-number-"), std::to_string(*line.articleNumber));
     if (!line.text.empty())
@@ -89,7 +100,7 @@ void WriteLine(IniFile& ini, const SessionLine& line, LineKeys& key) {
         ini.WriteString(kSection, key("session-line-ext-article-id-"), *line.extArticleId);
     if (line.externalDiscount) {
         const ExternalDiscount& discount = *line.externalDiscount;
-        ini.WriteString(kSection, key("session-line-external-discount-id-"), discount.discountId.ToString());
+        WriteId(ini, key("session-line-external-discount-id-"), discount.discountId);
         WriteHundredths(ini, key("session-line-external-discount-percentage-"), discount.discountPercentage);
         WriteHundredths(ini, key("session-line-external-discount-amount-"), discount.discountAmount);
         ini.WriteString(kSection, key("session-line-external-discount-description-"),
@@ -98,38 +109,36 @@ void WriteLine(IniFile& ini, const SessionLine& line, LineKeys& key) {
 }
 
 boost::optional<UTF8String> ReadNonEmpty(const IniFile& ini, const std::string& key) {
-    std::string text = ini.ReadString(kSection, key, "");
+    const std::string_view text = ReadText(ini, key);
     if (text.empty())
         return boost::none;
-    return text;
+    return UTF8String(text);
 }
 
-// Reads line n; nothing when its id is missing or null, which ends the list.
-boost::optional<SessionLine> ReadLine(const IniFile& ini, LineKeys& key) {
-    const Uuid lineId(ini.ReadString(kSection, key("session-line-id-"), ""));
+// Reads line n into a default line; false when its id is missing or null, which ends the list.
+bool ReadLine(const IniFile& ini, LineKeys& key, SessionLine& line) {
+    const Uuid lineId(ReadText(ini, key("session-line-id-")));
     if (lineId.IsNull())
-        return boost::none;
-
-    SessionLine line;
+        return false;
     line.lineId = lineId;
 
-    const Uuid lineSetId(ini.ReadString(kSection, key("session-line-set-id-"), ""));
+    const Uuid lineSetId(ReadText(ini, key("session-line-set-id-")));
     if (!lineSetId.IsNull())
         line.lineSetId = lineSetId;
 
     int64_t articleNumber = 0;
-    if (!orvlib::TryParseInt64(ini.ReadString(kSection, key("session-line-article-number-"), ""),
+    if (!orvlib::TryParseInt64(std::string(ReadText(ini, key("session-line-article-number-"))),
                                articleNumber))
         articleNumber = 0;
     if (articleNumber > 0)
         line.articleNumber = articleNumber;
 
-    line.text = ini.ReadString(kSection, key("session-line-text-"), "");
+    line.text = ReadText(ini, key("session-line-text-"));
     line.quantity = ReadHundredths(ini, key("session-line-quantity-"));
     line.priceIncl = ReadHundredths(ini, key("session-line-price-incl-"));
 
     int32_t vatCode = 2;
-    if (!orvlib::TryParseInt32(ini.ReadString(kSection, key("session-line-vat-code-"), ""), vatCode))
+    if (!orvlib::TryParseInt32(std::string(ReadText(ini, key("session-line-vat-code-"))), vatCode))
         vatCode = 2;
     if (vatCode > -1)
         line.vatCode = vatCode;
@@ -141,17 +150,16 @@ boost::optional<SessionLine> ReadLine(const IniFile& ini, LineKeys& key) {
     line.pluNumber = ReadNonEmpty(ini, key("session-line-plu-number-"));
     line.extArticleId = ReadNonEmpty(ini, key("session-line-ext-article-id-"));
 
-    const Uuid discountId(ini.ReadString(kSection, key("session-line-external-discount-id-"), ""));
+    const Uuid discountId(ReadText(ini, key("session-line-external-discount-id-")));
     if (!discountId.IsNull()) {
-        ExternalDiscount discount;
+        line.externalDiscount.emplace();
+        ExternalDiscount& discount = *line.externalDiscount;
         discount.discountId = discountId;
         discount.discountPercentage = ReadHundredths(ini, key("session-line-external-discount-percentage-"));
         discount.discountAmount = ReadHundredths(ini, key("session-line-external-discount-amount-"));
-        discount.discountDescription =
-            ini.ReadString(kSection, key("session-line-external-discount-description-"), "");
-        line.externalDiscount = discount;
+        discount.discountDescription = ReadText(ini, key("session-line-external-discount-description-"));
     }
-    return line;
+    return true;
 }
 
 // Spaces and control characters around a typed number do not count.
@@ -213,7 +221,7 @@ void TForm1::btnConfigOpslaanClick() {
     ini.WriteInteger(kSection, "branch-number", ReadBranchNumber().value_or(1));
     ini.WriteInteger(kSection, "workplace-number", ReadWorkplaceNumber().value_or(1));
     ini.WriteBool(kSection, "blocking-call", chkBlockingCall.Checked());
-    ini.WriteString(kSection, "session-id", session.sessionId.ToString());
+    WriteId(ini, "session-id", session.sessionId);
 
     // A line's number is its position in the list; a line without id leaves its number unused.
     LineKeys keys;
@@ -263,10 +271,12 @@ void TForm1::btnConfigInlezenClick() {
     LineKeys keys;
     for (std::size_t n = 0;; ++n) {
         keys.SetLine(n);
-        boost::optional<SessionLine> line = ReadLine(ini, keys);
-        if (!line)
+        // Read in place: a line is large, and there may be thousands.
+        session.lines.emplace_back();
+        if (!ReadLine(ini, keys, session.lines.back())) {
+            session.lines.pop_back();
             break;
-        session.lines.push_back(std::move(*line));
+        }
     }
 
     edtCode.SetText(ini.ReadString(kSection, "scanned-code", ""));

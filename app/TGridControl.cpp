@@ -1,10 +1,9 @@
 #include "TGridControl.h"
 
+#include <cstring>
+#include <limits>
+#include <stdexcept>
 #include <utility>
-
-namespace {
-const std::string kEmpty;
-}
 
 TGridControl::TGridControl(std::string name) : TControl(std::move(name)) {}
 
@@ -16,9 +15,19 @@ void TGridControl::Touch() {
 }
 
 int TGridControl::AddColumn(Column column) {
+    const std::size_t before = columns_.size();
     columns_.push_back(std::move(column));
-    for (auto& row : rows_)
-        row.resize(columns_.size());
+    if (dataRows_ > 0) {
+        // Each row gets an empty cell at its end.
+        std::vector<Span> cells;
+        cells.reserve(static_cast<std::size_t>(dataRows_) * columns_.size());
+        for (std::size_t r = 0; r < static_cast<std::size_t>(dataRows_); ++r) {
+            cells.insert(cells.end(), cells_.begin() + static_cast<std::ptrdiff_t>(r * before),
+                         cells_.begin() + static_cast<std::ptrdiff_t>((r + 1) * before));
+            cells.push_back(Span{});
+        }
+        cells_.swap(cells);
+    }
     Touch();
     return ColumnCount() - 1;
 }
@@ -63,28 +72,68 @@ bool TGridControl::CanEdit(int column, int row) const {
            columns_[static_cast<std::size_t>(column)].editable && row >= FixedRows() && row < RowCount();
 }
 
-const std::string& TGridControl::Cell(int column, int row) const {
+std::string_view TGridControl::CellText(int column, int row) const {
     if (column < 0 || column >= ColumnCount() || row < 0 || row >= RowCount())
-        return kEmpty;
+        return {};
     if (row < FixedRows())
         return columns_[static_cast<std::size_t>(column)].caption;
-    return rows_[static_cast<std::size_t>(row - FixedRows())][static_cast<std::size_t>(column)];
+    const Span span = cells_[static_cast<std::size_t>(row - FixedRows()) * columns_.size() +
+                             static_cast<std::size_t>(column)];
+    return std::string_view(text_).substr(span.offset, span.length);
 }
 
-void TGridControl::SetCell(int column, int row, std::string text) {
+void TGridControl::SetCell(int column, int row, std::string_view text) {
     if (column < 0 || column >= ColumnCount() || row < FixedRows() || row >= RowCount())
         return;
-    auto& cell = rows_[static_cast<std::size_t>(row - FixedRows())][static_cast<std::size_t>(column)];
-    if (cell == text)
+    const std::size_t index =
+        static_cast<std::size_t>(row - FixedRows()) * columns_.size() + static_cast<std::size_t>(column);
+    if (std::string_view(text_).substr(cells_[index].offset, cells_[index].length) == text)
         return;
-    cell = std::move(text);
+    // Text taken from this grid's own cells would move under our feet: copied first.
+    std::string own;
+    if (!text.empty() && text.data() >= text_.data() && text.data() < text_.data() + text_.size()) {
+        own.assign(text.data(), text.size());
+        text = own;
+    }
+    if (text.size() > cells_[index].length) {
+        constexpr std::size_t kMaxText = std::numeric_limits<uint32_t>::max();
+        if (unusedText_ > text_.size() / 2 || text.size() > kMaxText - text_.size())
+            Compact();
+        if (text.size() > kMaxText - text_.size())
+            throw std::length_error("The grid " + Name() + " cannot hold more text.");
+        unusedText_ += cells_[index].length;
+        cells_[index].offset = static_cast<uint32_t>(text_.size());
+        text_.append(text);
+    } else {
+        // Fits where the old text was; the rest of its place goes unused.
+        if (!text.empty())
+            std::memcpy(&text_[cells_[index].offset], text.data(), text.size());
+        unusedText_ += cells_[index].length - text.size();
+    }
+    cells_[index].length = static_cast<uint32_t>(text.size());
     Touch();
+}
+
+void TGridControl::Compact() {
+    std::string text;
+    text.reserve(text_.size() - unusedText_);
+    for (Span& span : cells_) {
+        const auto offset = static_cast<uint32_t>(text.size());
+        text.append(text_, span.offset, span.length);
+        span.offset = offset;
+    }
+    text_.swap(text);
+    unusedText_ = 0;
 }
 
 void TGridControl::ClearRows() {
     if (dataRows_ == 0 && selectedRow_ < 0)
         return;
     dataRows_ = 0;
+    // The storage stays for the rows of the next fill.
+    cells_.clear();
+    text_.clear();
+    unusedText_ = 0;
     // A refill inside an update keeps the selection (the user's line stays selected when the
     // grid is rebuilt); it is brought within the new rows when the update ends.
     if (updateDepth_ == 0)
@@ -98,12 +147,7 @@ void TGridControl::ClampSelection() {
 }
 
 int TGridControl::AppendRow() {
-    if (dataRows_ < static_cast<int>(rows_.size())) {
-        for (auto& cell : rows_[static_cast<std::size_t>(dataRows_)])
-            cell.clear(); // keeps the cell's storage for the next text
-    } else {
-        rows_.emplace_back(columns_.size());
-    }
+    cells_.resize(cells_.size() + columns_.size());
     ++dataRows_;
     Touch();
     return RowCount() - 1;

@@ -2,8 +2,10 @@
 
 #include "Controls.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A grid of text cells: a fixed title row (row 0, the column captions) followed by data rows.
@@ -42,9 +44,11 @@ public:
     bool CanEdit(int column, int row) const;
 
     // Cell text; "" outside the grid. Row 0 gives the column caption.
-    const std::string& Cell(int column, int row) const;
+    std::string Cell(int column, int row) const { return std::string(CellText(column, row)); }
+    // The same without a copy; valid until the grid next changes.
+    std::string_view CellText(int column, int row) const;
     // Sets a data cell; ignored outside the data rows.
-    void SetCell(int column, int row, std::string text);
+    void SetCell(int column, int row, std::string_view text);
 
     // Removes the data rows. Inside an update the selected row is kept for the rows that follow
     // and clamped to them at EndUpdate; outside one, nothing stays selected.
@@ -70,10 +74,21 @@ private:
     void Touch();
     void ClampSelection();
 
+    // Where a data cell's text lies in text_.
+    struct Span {
+        uint32_t offset = 0;
+        uint32_t length = 0;
+    };
+    void Compact();
+
     std::vector<Column> columns_;
-    // Data rows only. The first dataRows_ are in use; the rest are kept from earlier fills so
-    // that a refill reuses their storage.
-    std::vector<std::vector<std::string>> rows_;
+    // The data cells row by row, ColumnCount() to a row, and all their texts in one buffer: a
+    // refill of thousands of rows writes two arrays front to back and allocates nothing once
+    // the arrays have grown to size. A changed cell that no longer fits in its place is written
+    // at the end; the text it leaves behind is reclaimed when it grows large.
+    std::vector<Span> cells_;
+    std::string text_;
+    std::size_t unusedText_ = 0;
     int dataRows_ = 0;
     bool editing_ = false;
     bool editorVisible_ = true;

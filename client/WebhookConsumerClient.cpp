@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -41,6 +42,9 @@ constexpr std::size_t MaxResponseHeaders = 1024u * 1024u + 64u * 1024u;
 constexpr unsigned TraceSlots = 50;
 // Used only when more clients than TraceSlots are alive at once.
 constexpr unsigned MaxExtraTraceSlots = 1000;
+// Trace files kept open (and locked) between clients: the whole ring, so that the newest
+// traces stay side by side as they did when each client opened a file of its own.
+constexpr std::size_t KeptTraceSlots = TraceSlots;
 // A trace shows at most this much of each body.
 constexpr std::size_t TraceBodyLimit = 256u * 1024u;
 
@@ -81,7 +85,7 @@ std::string DebugFolder(uid_t user) {
 // (of this process or another) is refused, so two clients never write the same file; the lock
 // goes with the client, the file and its trace stay for the user to read. size receives the
 // file's current size.
-int TakeTraceSlot(const std::string& path, uid_t user, std::size_t& size) {
+int OpenTraceSlot(const std::string& path, uid_t user, std::size_t& size) {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
@@ -97,19 +101,19 @@ int TakeTraceSlot(const std::string& path, uid_t user, std::size_t& size) {
 
 // Picks the next free trace slot in turn. Each process starts at its own place in the ring, so
 // that concurrent testers overwrite each other's recent traces as late as possible.
-int TakeNextTraceSlot(const std::string& folder, uid_t user, std::string& path, std::size_t& size) {
+int OpenNextTraceSlot(const std::string& folder, uid_t user, std::string& path, std::size_t& size) {
     static std::atomic<unsigned> next{static_cast<unsigned>(getpid()) % TraceSlots};
     auto slotPath = [&folder](unsigned slot) { return folder + "/trace-" + std::to_string(slot) + ".log"; };
     for (unsigned attempt = 0; attempt < TraceSlots; ++attempt) {
         const unsigned slot = next.fetch_add(1) % TraceSlots;
-        const int fd = TakeTraceSlot(slotPath(slot), user, size);
+        const int fd = OpenTraceSlot(slotPath(slot), user, size);
         if (fd >= 0) {
             path = slotPath(slot);
             return fd;
         }
     }
     for (unsigned slot = TraceSlots; slot < TraceSlots + MaxExtraTraceSlots; ++slot) {
-        const int fd = TakeTraceSlot(slotPath(slot), user, size);
+        const int fd = OpenTraceSlot(slotPath(slot), user, size);
         if (fd >= 0) {
             path = slotPath(slot);
             return fd;
@@ -117,6 +121,118 @@ int TakeNextTraceSlot(const std::string& folder, uid_t user, std::string& path, 
     }
     return -1;
 }
+
+// Where the debug folder goes: the variables temp_directory_path reads, in its order. Telling
+// whether a kept slot still belongs to the current folder takes no file-system call this way.
+std::string TempFolderSetting() {
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        if (const char* value = secure_getenv(name))
+            return value;
+    }
+    return "/tmp";
+}
+
+struct TraceSlot {
+    std::string path;
+    int fd = -1;
+    std::size_t size = 0;
+    uint64_t era = 0; // the pool's era it was taken in
+};
+
+// Opening, locking and closing a trace file costs a press about as much as building its
+// request. A finished client hands its file, still open and locked, to the next client. Up to
+// KeptTraceSlots files are held and handed out oldest first, so the newest exchanges stay
+// readable side by side; a client never gets a file that another live client holds.
+class TraceSlotPool {
+public:
+    static TraceSlotPool& Instance() {
+        // Never destroyed: a client may outlive the other statics.
+        static TraceSlotPool* const pool = new TraceSlotPool;
+        return *pool;
+    }
+
+    bool Take(TraceSlot& slot) {
+        const std::string setting = TempFolderSetting();
+        const uid_t user = geteuid();
+        bool reused = false;
+        std::vector<TraceSlot> elsewhere;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (era_ == 0 || setting != setting_ || user != user_) {
+                // The debug folder is another one now: the files held are of no use any more,
+                // and those still with clients are let go when they come back.
+                elsewhere.assign(idle_.begin(), idle_.end());
+                idle_.clear();
+                inUse_ = 0;
+                setting_ = setting;
+                user_ = user;
+                ++era_;
+            }
+            // Until the ring is held, each client opens one more file: that fills the rotation.
+            if (idle_.size() + inUse_ >= KeptTraceSlots && !idle_.empty()) {
+                slot = std::move(idle_.front());
+                idle_.pop_front();
+                reused = true;
+            }
+            ++inUse_;
+            slot.era = era_;
+        }
+        for (const TraceSlot& old : elsewhere)
+            close(old.fd);
+        const uint64_t era = slot.era;
+        if (reused) {
+            // A file removed meanwhile (its folder cleaned up) shows nothing to the user.
+            struct stat info {};
+            if (fstat(slot.fd, &info) == 0 && info.st_nlink > 0) {
+                slot.size = static_cast<std::size_t>(info.st_size);
+                return true;
+            }
+            close(slot.fd);
+        }
+        slot = TraceSlot();
+        slot.era = era;
+        const std::string folder = DebugFolder(user);
+        slot.fd = folder.empty() ? -1 : OpenNextTraceSlot(folder, user, slot.path, slot.size);
+        if (slot.fd < 0) {
+            Release(era);
+            return false;
+        }
+        return true;
+    }
+
+    void Give(TraceSlot slot) {
+        std::vector<int> surplus;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (slot.era != era_) {
+                surplus.push_back(slot.fd);
+            } else {
+                --inUse_;
+                idle_.push_back(std::move(slot));
+                while (idle_.size() > KeptTraceSlots) {
+                    surplus.push_back(idle_.front().fd);
+                    idle_.pop_front();
+                }
+            }
+        }
+        for (int fd : surplus)
+            close(fd); // releases the file; its content stays
+    }
+
+private:
+    void Release(uint64_t era) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (era == era_)
+            --inUse_;
+    }
+
+    std::mutex mutex_;
+    std::string setting_; // TempFolderSetting() of the files held
+    uid_t user_ = 0;
+    uint64_t era_ = 0; // counts the changes of debug folder
+    std::deque<TraceSlot> idle_;
+    std::size_t inUse_ = 0; // files of this era with clients
+};
 
 bool WriteAll(int fd, const std::string& text, off_t offset) {
     const char* data = text.data();
@@ -182,9 +298,15 @@ bool HeaderSectionComplete(const std::string& headerBlock) {
            (size >= 4 && headerBlock.compare(size - 4, 4, "\r\n\r\n") == 0);
 }
 
-std::string HeaderLine(const std::string& name, const std::string& value) {
+void HeaderLine(const std::string& name, const std::string& value, std::string& line) {
     // "Name;" is libcurl's way to send a header with an empty value; "Name:" would drop it.
-    return value.empty() ? name + ";" : name + ": " + value;
+    line.assign(name);
+    if (value.empty()) {
+        line += ';';
+    } else {
+        line += ": ";
+        line += value;
+    }
 }
 
 } // namespace
@@ -231,7 +353,12 @@ WebhookConsumerClient::~WebhookConsumerClient() {
         // The file may still hold the trace of an earlier client.
         if (!traceWritten_)
             WriteTrace("No exchange has been made by this client.\n", false);
-        close(traceFd_); // releases the trace file; its content stays
+        TraceSlot slot;
+        slot.path = std::move(tracePath_);
+        slot.fd = traceFd_;
+        slot.size = traceSize_;
+        slot.era = traceEra_;
+        TraceSlotPool::Instance().Give(std::move(slot)); // its trace stays for the user to read
     }
 }
 
@@ -258,14 +385,13 @@ void WebhookConsumerClient::Init(const UTF8String& subscriptionId, const UTF8Str
     baseUrl_ = baseUrl;
     verifyPeer_ = verifyPeer;
     if (traceFd_ < 0) {
-        const uid_t user = geteuid();
-        const std::string folder = DebugFolder(user);
-        std::string path;
-        std::size_t size = 0;
-        traceFd_ = folder.empty() ? -1 : TakeNextTraceSlot(folder, user, path, size);
-        if (traceFd_ >= 0) {
-            traceSize_ = size;
-            debugFile = path;
+        TraceSlot slot;
+        if (TraceSlotPool::Instance().Take(slot)) {
+            traceFd_ = slot.fd;
+            traceSize_ = slot.size;
+            traceEra_ = slot.era;
+            debugFile = slot.path;
+            tracePath_ = std::move(slot.path);
         }
     }
     // The file is written by the first exchange (or, without one, when the client goes):
@@ -273,11 +399,7 @@ void WebhookConsumerClient::Init(const UTF8String& subscriptionId, const UTF8Str
 }
 
 std::string WebhookConsumerClient::sign(const std::string& body) const {
-    const OrvCrypt::Bytes key(key_.begin(), key_.end());
-    const OrvCrypt::Bytes message(body.begin(), body.end());
-    OrvCrypt::Bytes mac;
-    OrvCrypt::HmacSha256(key, message, mac);
-    return OrvCrypt::Base64encode(mac);
+    return OrvCrypt::HmacSha256Base64(key_, body);
 }
 
 WebhookResult WebhookConsumerClient::startSession(const StartSessionEvent& event) {
@@ -365,15 +487,27 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     lastHeaders_["X-Orvel-Signature"] = sign(lastBody_);
     lastHeaders_["X-Orvel-Subscription-Id"] = subscriptionId_;
 
-    std::string trace = appendTrace ? "\n=============== Error report ===============\n" : std::string();
-    trace += "Time: " + orvlib::FormatIso8601(orvlib::Now()) + "\n";
-    trace += "URL: " + result.url + "\n\n";
-    trace += "--- Request ---\nPOST " + result.url + "\n";
-    for (const auto& header : lastHeaders_)
-        trace += header.first + ": " + header.second + "\n";
-    trace += "\n";
+    // Built in one buffer: the trace is on every press's path.
+    std::string trace;
+    trace.reserve(2048 + 2 * std::min(lastBody_.size(), TraceBodyLimit));
+    if (appendTrace)
+        trace += "\n=============== Error report ===============\n";
+    trace += "Time: ";
+    trace += orvlib::NowIso8601();
+    trace += "\nURL: ";
+    trace += result.url;
+    trace += "\n\n--- Request ---\nPOST ";
+    trace += result.url;
+    trace += '\n';
+    for (const auto& header : lastHeaders_) {
+        trace += header.first;
+        trace += ": ";
+        trace += header.second;
+        trace += '\n';
+    }
+    trace += '\n';
     AppendBody(trace, lastBody_);
-    trace += "\n";
+    trace += '\n';
 
     auto fail = [&](CURLcode code, const std::string& text) {
         result.curlCode = static_cast<short>(code);
@@ -395,8 +529,10 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
 
     curl_slist* headers = nullptr;
     bool headersBuilt = true;
+    std::string line;
     for (const auto& header : lastHeaders_) {
-        curl_slist* extended = curl_slist_append(headers, HeaderLine(header.first, header.second).c_str());
+        HeaderLine(header.first, header.second, line);
+        curl_slist* extended = curl_slist_append(headers, line.c_str());
         if (!extended) {
             headersBuilt = false;
             break;
@@ -418,7 +554,11 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     Transfer transfer;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    curl_easy_reset(curl); // keeps the open connection, forgets the previous request's options
+    // A second exchange of this client (an error report) keeps the open connection but not the
+    // previous request's options; a fresh handle has none to forget.
+    if (curlUsed_)
+        curl_easy_reset(curl);
+    curlUsed_ = true;
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_URL, result.url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");

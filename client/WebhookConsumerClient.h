@@ -104,8 +104,11 @@ private:
     std::string lastBody_;
     std::map<std::string, std::string> lastHeaders_;
     void* curl_ = nullptr; // CURL*, one easy handle per client
-    int traceFd_ = -1;     // debugFile, open and locked while this client lives
+    bool curlUsed_ = false;
+    int traceFd_ = -1; // debugFile, open and locked while this client lives
     std::size_t traceSize_ = 0;
+    std::string tracePath_;     // debugFile as opened
+    uint64_t traceEra_ = 0;     // which debug folder it belongs to, as the process's file pool counts
     bool traceWritten_ = false; // this client's own trace is in the file
 };
 

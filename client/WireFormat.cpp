@@ -4,236 +4,724 @@
 
 #include "OrvLib.h"
 
-#include <json/writer.h>
-
-#include <memory>
-#include <sstream>
+#include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <typeinfo>
+#include <utility>
+#include <vector>
 
 namespace Tarn {
 namespace Webhooks {
 
 namespace {
 
+void AppendQuoted(std::string& out, const char* text, std::size_t size) {
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    const char* run = text;
+    const char* const end = text + size;
+    for (const char* p = text; p != end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(run, static_cast<std::size_t>(p - run));
+        run = p + 1;
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default: {
+            const char escape[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
+            out.append(escape, sizeof escape);
+            break;
+        }
+        }
+    }
+    out.append(run, static_cast<std::size_t>(end - run));
+    out += '"';
+}
+
+template <typename Integer> void AppendInteger(std::string& out, Integer value) {
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+// printf's "%.15g" (in the C locale) of a normal, non-zero double, from the shortest digits
+// that read back as it (found far faster than exact rounding to a precision). With at most 15
+// of them they are the answer: the value lies closer to them than half a step of the 15-digit
+// grid. With 16 or 17 they round to the same 15 digits as the value itself: the value and the
+// shortest digits lie in its reading interval, and a halfway point between two 15-digit
+// numbers (a 16-digit number ending in 5) inside that interval would have been chosen as the
+// shortest digits, or lies beyond the value. Only shortest digits that are such a halfway
+// point themselves leave the rounding open; then the function gives nullptr.
+char* FormatLikePercentG15(double value, char* out) {
+    char shortest[40];
+    const auto result =
+        std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific);
+    // Layout: "-d.ddde-XX", sign and fraction optional.
+    const char* p = shortest;
+    const bool negative = *p == '-';
+    if (negative)
+        ++p;
+    char digits[24];
+    int count = 0;
+    for (; *p != 'e' && count < 20; ++p) {
+        if (*p != '.')
+            digits[count++] = *p;
+    }
+    if (*p != 'e' || count > 17)
+        return nullptr;
+    int exponent = 0;
+    ++p;
+    const bool negativeExponent = *p == '-';
+    ++p;
+    std::from_chars(p, result.ptr, exponent);
+    if (negativeExponent)
+        exponent = -exponent;
+
+    if (count > 15) {
+        if (count == 16 && digits[15] == '5')
+            return nullptr;
+        const bool up = digits[15] >= '5';
+        count = 15;
+        if (up) {
+            int i = count - 1;
+            for (; i >= 0 && digits[i] == '9'; --i)
+                digits[i] = '0';
+            if (i >= 0) {
+                ++digits[i];
+            } else {
+                digits[0] = '1';
+                ++exponent;
+            }
+        }
+        while (count > 1 && digits[count - 1] == '0')
+            --count;
+    }
+
+    char* q = out;
+    if (negative)
+        *q++ = '-';
+    if (exponent < -4 || exponent >= 15) {
+        *q++ = digits[0];
+        if (count > 1) {
+            *q++ = '.';
+            q = std::copy(digits + 1, digits + count, q);
+        }
+        *q++ = 'e';
+        *q++ = exponent < 0 ? '-' : '+';
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10)
+            *q++ = '0';
+        q = std::to_chars(q, q + 4, magnitude).ptr;
+    } else if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i)
+            *q++ = i < count ? digits[i] : '0';
+        if (count > exponent + 1) {
+            *q++ = '.';
+            q = std::copy(digits + exponent + 1, digits + count, q);
+        }
+    } else {
+        *q++ = '0';
+        *q++ = '.';
+        q = std::fill_n(q, -exponent - 1, '0');
+        q = std::copy(digits, digits + count, q);
+    }
+    return q;
+}
+
+// Amounts, prices and percentages mostly have at most three decimals. When the decimal with
+// the fewest of those (up to three) reads back as the value, it is the text: it has at most 15
+// digits, and by the argument above the value rounds to it.
+char* FormatShortDecimal(double value, char* out) {
+    static const double scales[] = {1.0, 10.0, 100.0, 1000.0};
+    static const int64_t powers[] = {1, 10, 100, 1000};
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 0.001 && magnitude < 1e12))
+        return nullptr;
+    for (int decimals = 0; decimals < 4; ++decimals) {
+        const int64_t scaled = std::llround(magnitude * scales[decimals]);
+        if (static_cast<double>(scaled) / scales[decimals] != magnitude)
+            continue;
+        char* q = out;
+        if (value < 0)
+            *q++ = '-';
+        q = std::to_chars(q, q + 20, scaled / powers[decimals]).ptr;
+        int64_t fraction = scaled % powers[decimals];
+        if (fraction != 0) {
+            *q++ = '.';
+            int digits = decimals;
+            while (fraction % 10 == 0) {
+                fraction /= 10;
+                --digits;
+            }
+            for (int i = digits - 1; i >= 0; --i, fraction /= 10)
+                q[i] = static_cast<char>('0' + fraction % 10);
+            q += digits;
+        }
+        return q;
+    }
+    return nullptr;
+}
+
+void AppendReal(std::string& out, double value) {
+    // No JSON number stands for these; jsoncpp writes them so, and the consumer has always seen
+    // them this way.
+    if (std::isnan(value)) {
+        out += "null";
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value < 0 ? "-1e+9999" : "1e+9999";
+        return;
+    }
+    // As printf's "%.15g" in the C locale, whatever the process's locale.
+    char buffer[64];
+    char* end = nullptr;
+    if (value == 0.0) {
+        end = std::copy_n(std::signbit(value) ? "-0" : "0", std::signbit(value) ? 2 : 1, buffer);
+    } else if (std::fabs(value) >= DBL_MIN) {
+        end = FormatShortDecimal(value, buffer);
+        if (!end)
+            end = FormatLikePercentG15(value, buffer);
+    }
+    if (!end)
+        end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
+    out.append(buffer, end);
+    // A real stays recognisable as one: 21 goes out as "21.0".
+    if (std::find_if(buffer, end, [](char c) { return c == '.' || c == 'e'; }) == end)
+        out += ".0";
+}
+
+} // namespace
+
+void AppendCompactJson(const Json::Value& value, std::string& out) {
+    switch (value.type()) {
+    case Json::nullValue:
+        out += "null";
+        break;
+    case Json::intValue:
+        AppendInteger(out, value.asLargestInt());
+        break;
+    case Json::uintValue:
+        AppendInteger(out, value.asLargestUInt());
+        break;
+    case Json::realValue:
+        AppendReal(out, value.asDouble());
+        break;
+    case Json::stringValue: {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        // A string value without storage cannot be built through the API; jsoncpp writes
+        // nothing for it, and so does this.
+        if (value.getString(&begin, &end))
+            AppendQuoted(out, begin, static_cast<std::size_t>(end - begin));
+        break;
+    }
+    case Json::booleanValue:
+        out += value.asBool() ? "true" : "false";
+        break;
+    case Json::arrayValue: {
+        out += '[';
+        const Json::ArrayIndex size = value.size();
+        for (Json::ArrayIndex index = 0; index < size; ++index) {
+            if (index > 0)
+                out += ',';
+            AppendCompactJson(value[index], out);
+        }
+        out += ']';
+        break;
+    }
+    case Json::objectValue: {
+        out += '{';
+        bool first = true;
+        const auto end = value.end();
+        for (auto it = value.begin(); it != end; ++it) {
+            if (!first)
+                out += ',';
+            first = false;
+            const char* nameEnd = nullptr;
+            const char* name = it.memberName(&nameEnd);
+            AppendQuoted(out, name, static_cast<std::size_t>(nameEnd - name));
+            out += ':';
+            AppendCompactJson(*it, out);
+        }
+        out += '}';
+        break;
+    }
+    }
+}
+
+namespace {
+
+// Each body is described once, by the Write functions below, and written either into a
+// Json::Value (buildJson) or straight into the text that goes over the wire (RequestBody): the
+// tree and its separate writing cost a press more than everything else the client adds to the
+// exchange. Members are listed in the order jsoncpp keeps object keys (ascending bytes), which
+// is the order they have always been sent in; the text writer has no map to sort them.
+
+class ValueOut {
+public:
+    explicit ValueOut(Json::Value& root) : root_(root) {}
+
+    void BeginObject(const char* key) { Open(key, Json::objectValue); }
+    void BeginArray(const char* key) { Open(key, Json::arrayValue); }
+    void EndObject() { stack_.pop_back(); }
+    void EndArray() { stack_.pop_back(); }
+
+    void Put(const char* key, int32_t value) { Slot(key) = Json::Value(static_cast<Json::Int>(value)); }
+    void Put(const char* key, int64_t value) { Slot(key) = Json::Value(static_cast<Json::Int64>(value)); }
+    void Put(const char* key, double value) { Slot(key) = Json::Value(value); }
+    void Put(const char* key, bool value) { Slot(key) = Json::Value(value); }
+    void Put(const char* key, const std::string& value) { Slot(key) = Json::Value(value); }
+    void Put(const char* key, const char* value) = delete; // would be taken for a bool
+
+    // The failed event inside an error report: its own buildJson, {} when there is none.
+    void PutEvent(const char* key, const WebhookEvent* event) {
+        Json::Value body(Json::objectValue);
+        if (event)
+            event->buildJson(body);
+        Slot(key) = std::move(body);
+    }
+
+private:
+    // Keys are literals: jsoncpp keeps a pointer to each instead of a copy of its own. The
+    // values live in std::map nodes, so the pointers on the stack stay valid.
+    Json::Value& Slot(const char* key) {
+        if (stack_.empty())
+            return root_;
+        Json::Value& parent = *stack_.back();
+        return key ? parent[Json::StaticString(key)] : parent.append(Json::Value());
+    }
+
+    void Open(const char* key, Json::ValueType type) {
+        Json::Value& value = Slot(key);
+        value = Json::Value(type);
+        stack_.push_back(&value);
+    }
+
+    Json::Value& root_;
+    std::vector<Json::Value*> stack_;
+};
+
+void AppendEventText(const WebhookEvent& event, std::string& text);
+
+class TextOut {
+public:
+    explicit TextOut(std::string& text) : text_(text) {}
+
+    void BeginObject(const char* key) { Open(key, '{'); }
+    void BeginArray(const char* key) { Open(key, '['); }
+    void EndObject() { Close('}'); }
+    void EndArray() { Close(']'); }
+
+    void Put(const char* key, int32_t value) {
+        Next(key);
+        AppendInteger(text_, value);
+    }
+    void Put(const char* key, int64_t value) {
+        Next(key);
+        AppendInteger(text_, value);
+    }
+    void Put(const char* key, double value) {
+        Next(key);
+        AppendReal(text_, value);
+    }
+    void Put(const char* key, bool value) {
+        Next(key);
+        text_ += value ? "true" : "false";
+    }
+    void Put(const char* key, const std::string& value) {
+        Next(key);
+        AppendQuoted(text_, value.data(), value.size());
+    }
+    void Put(const char* key, const char* value) = delete; // would be taken for a bool
+
+    void PutEvent(const char* key, const WebhookEvent* event) {
+        Next(key);
+        if (event)
+            AppendEventText(*event, text_);
+        else
+            text_ += "{}";
+    }
+
+private:
+    // Nesting deeper than this is not part of any body.
+    static constexpr int MaxDepth = 16;
+
+    // The separator before a member or item, and the key of a member.
+    void Next(const char* key) {
+        if (depth_ > 0) {
+            if (!first_[depth_ - 1])
+                text_ += ',';
+            first_[depth_ - 1] = false;
+        }
+        if (key) {
+            text_ += '"';
+            text_ += key; // a literal that needs no escaping
+            text_ += "\":";
+        }
+    }
+
+    void Open(const char* key, char bracket) {
+        Next(key);
+        text_ += bracket;
+        first_[depth_++] = true;
+    }
+
+    void Close(char bracket) {
+        text_ += bracket;
+        --depth_;
+    }
+
+    std::string& text_;
+    bool first_[MaxDepth] = {};
+    int depth_ = 0;
+};
+
 // A null Uuid is never sent.
-void PutUuid(Json::Value& object, const char* key, const Uuid& id) {
+template <typename Out> void PutUuid(Out& out, const char* key, const Uuid& id) {
     if (!id.IsNull())
-        object[key] = id.ToString();
+        out.Put(key, id.ToString());
 }
 
-void PutUuid(Json::Value& object, const char* key, const boost::optional<Uuid>& id) {
+template <typename Out> void PutUuid(Out& out, const char* key, const boost::optional<Uuid>& id) {
     if (id)
-        PutUuid(object, key, *id);
-}
-
-Json::Value ToValue(int32_t value) {
-    return Json::Value(static_cast<Json::Int>(value));
-}
-Json::Value ToValue(int64_t value) {
-    return Json::Value(static_cast<Json::Int64>(value));
-}
-Json::Value ToValue(double value) {
-    return Json::Value(value);
-}
-Json::Value ToValue(const UTF8String& value) {
-    return Json::Value(value);
+        PutUuid(out, key, *id);
 }
 
 // Absent optionals are omitted, never written as null.
-template <typename T>
-void PutOptional(Json::Value& object, const char* key, const boost::optional<T>& value) {
+template <typename Out, typename T>
+void PutOptional(Out& out, const char* key, const boost::optional<T>& value) {
     if (value)
-        object[key] = ToValue(*value);
+        out.Put(key, *value);
 }
 
-Json::Value DiscountJson(const ExternalDiscount& discount) {
-    Json::Value json(Json::objectValue);
-    PutUuid(json, "discountId", discount.discountId);
-    PutOptional(json, "discountPercentage", discount.discountPercentage);
-    PutOptional(json, "discountAmount", discount.discountAmount);
-    json["discountDescription"] = discount.discountDescription;
-    PutUuid(json, "discountSetId", discount.discountSetId);
-    return json;
+template <typename Out> void WriteDiscount(Out& out, const char* key, const ExternalDiscount& discount) {
+    out.BeginObject(key);
+    PutOptional(out, "discountAmount", discount.discountAmount);
+    out.Put("discountDescription", discount.discountDescription);
+    PutUuid(out, "discountId", discount.discountId);
+    PutOptional(out, "discountPercentage", discount.discountPercentage);
+    PutUuid(out, "discountSetId", discount.discountSetId);
+    out.EndObject();
 }
 
 // reservedText stays at home: the tester never sends reserved fields.
-Json::Value LineJson(const SessionLine& line) {
-    Json::Value json(Json::objectValue);
-    PutUuid(json, "lineId", line.lineId);
-    PutUuid(json, "lineSetId", line.lineSetId);
-    PutOptional(json, "articleNumber", line.articleNumber);
-    PutOptional(json, "quantity", line.quantity);
-    PutOptional(json, "priceIncl", line.priceIncl);
-    PutOptional(json, "vatCode", line.vatCode);
-    PutOptional(json, "vatPercentage", line.vatPercentage);
-    PutOptional(json, "discountPercentage", line.discountPercentage);
-    PutOptional(json, "discountAmount", line.discountAmount);
-    PutOptional(json, "supplierArticleNumber", line.supplierArticleNumber);
-    PutOptional(json, "pluNumber", line.pluNumber);
-    PutOptional(json, "extArticleId", line.extArticleId);
+template <typename Out> void WriteLine(Out& out, const char* key, const SessionLine& line) {
+    out.BeginObject(key);
+    PutOptional(out, "articleNumber", line.articleNumber);
+    PutOptional(out, "discountAmount", line.discountAmount);
+    PutOptional(out, "discountPercentage", line.discountPercentage);
+    PutOptional(out, "extArticleId", line.extArticleId);
     if (line.externalDiscount)
-        json["externalDiscount"] = DiscountJson(*line.externalDiscount);
-    PutOptional(json, "totalAmount", line.totalAmount);
-    json["text"] = line.text;
-    return json;
+        WriteDiscount(out, "externalDiscount", *line.externalDiscount);
+    PutUuid(out, "lineId", line.lineId);
+    PutUuid(out, "lineSetId", line.lineSetId);
+    PutOptional(out, "pluNumber", line.pluNumber);
+    PutOptional(out, "priceIncl", line.priceIncl);
+    PutOptional(out, "quantity", line.quantity);
+    PutOptional(out, "supplierArticleNumber", line.supplierArticleNumber);
+    out.Put("text", line.text);
+    PutOptional(out, "totalAmount", line.totalAmount);
+    PutOptional(out, "vatCode", line.vatCode);
+    PutOptional(out, "vatPercentage", line.vatPercentage);
+    out.EndObject();
 }
 
-Json::Value HeaderJson(const Event& header) {
-    Json::Value json(Json::objectValue);
-    json["eventCounter"] = ToValue(header.eventCounter);
-    json["timestamp"] = orvlib::FormatIso8601(header.timestamp);
-    json["blockingCall"] = header.blockingCall;
-    return json;
+template <typename Out> void WriteHeader(Out& out, const Event& header) {
+    out.BeginObject("header");
+    out.Put("blockingCall", header.blockingCall);
+    out.Put("eventCounter", header.eventCounter);
+    out.Put("timestamp", orvlib::FormatIso8601(header.timestamp));
+    out.EndObject();
 }
 
-Json::Value SenderJson(const Sender& sender) {
-    Json::Value json(Json::objectValue);
-    json["branchNumber"] = ToValue(sender.branchNumber);
-    json["workplaceNumber"] = ToValue(sender.workplaceNumber);
-    PutUuid(json, "senderId", sender.senderId);
-    return json;
+template <typename Out> void WriteSender(Out& out, const Sender& sender) {
+    out.BeginObject("sender");
+    out.Put("branchNumber", sender.branchNumber);
+    PutUuid(out, "senderId", sender.senderId);
+    out.Put("workplaceNumber", sender.workplaceNumber);
+    out.EndObject();
 }
 
 // relation, table, order, invoice and cafeteriaOrder are never filled by the tester and not sent.
-Json::Value SessionJson(const Session& session) {
-    Json::Value json(Json::objectValue);
-    PutUuid(json, "sessionId", session.sessionId);
-    PutOptional(json, "totalAmount", session.totalAmount);
-    Json::Value& lines = json["lines"] = Json::Value(Json::arrayValue);
+template <typename Out> void WriteSession(Out& out, const Session& session) {
+    out.BeginObject("session");
+    out.BeginArray("lines");
     for (const SessionLine& line : session.lines)
-        lines.append(LineJson(line));
-    return json;
+        WriteLine(out, nullptr, line);
+    out.EndArray();
+    PutUuid(out, "sessionId", session.sessionId);
+    PutOptional(out, "totalAmount", session.totalAmount);
+    out.EndObject();
 }
 
-Json::Value PaymentsJson(const std::vector<Payment>& payments) {
-    Json::Value json(Json::arrayValue);
+template <typename Out> void WritePayments(Out& out, const std::vector<Payment>& payments) {
+    out.BeginObject("request");
+    out.BeginArray("payments");
     for (const Payment& payment : payments) {
-        Json::Value item(Json::objectValue);
-        item["paymentMethod"] = payment.paymentMethod;
-        item["description"] = payment.description;
-        item["amount"] = payment.amount;
-        item["paymentKind"] = ToValue(payment.paymentKind);
-        json.append(item);
+        out.BeginObject(nullptr);
+        out.Put("amount", payment.amount);
+        out.Put("description", payment.description);
+        out.Put("paymentKind", payment.paymentKind);
+        out.Put("paymentMethod", payment.paymentMethod);
+        out.EndObject();
     }
-    return json;
+    out.EndArray();
+    out.EndObject();
 }
 
-Json::Value LineRequestJson(const SessionLine& line) {
-    Json::Value json(Json::objectValue);
-    json["line"] = LineJson(line);
-    return json;
+template <typename Out> void WriteLineRequest(Out& out, const SessionLine& line) {
+    out.BeginObject("request");
+    WriteLine(out, "line", line);
+    out.EndObject();
 }
 
-Json::Value PaymentsRequestJson(const std::vector<Payment>& payments) {
-    Json::Value json(Json::objectValue);
-    json["payments"] = PaymentsJson(payments);
-    return json;
+// An event's own part goes under "externalPayment" or under "request".
+enum class OwnPart { None, ExternalPayment, Request };
+
+struct NoOwnPart {
+    template <typename Out> void operator()(Out&) const {}
+};
+
+// The members every event has, in key order, with the event's own part in its place.
+template <typename Out, typename WriteOwn>
+void WriteEvent(Out& out, const DefaultEvent& event, OwnPart own, const WriteOwn& writeOwn) {
+    out.BeginObject(nullptr);
+    if (event.dialog) {
+        out.BeginObject("dialog");
+        out.BeginArray("optionIds");
+        for (int32_t id : event.dialog->optionIds)
+            out.Put(nullptr, id);
+        out.EndArray();
+        out.EndObject();
+    }
+    if (own == OwnPart::ExternalPayment)
+        writeOwn(out);
+    WriteHeader(out, event.header);
+    if (own == OwnPart::Request)
+        writeOwn(out);
+    WriteSender(out, event.sender);
+    WriteSession(out, event.session);
+    out.EndObject();
+}
+
+template <typename Out> void Write(Out& out, const DefaultEvent& event) {
+    WriteEvent(out, event, OwnPart::None, NoOwnPart());
+}
+
+template <typename Out> void Write(Out& out, const ScanCodeEvent& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](Out& o) {
+        o.BeginObject("request");
+        o.Put("code", event.request.code);
+        o.Put("codeType", event.request.codeType);
+        o.EndObject();
+    });
+}
+
+template <typename Out, typename E> void WriteLineEvent(Out& out, const E& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](Out& o) { WriteLineRequest(o, event.request.line); });
+}
+
+template <typename Out> void Write(Out& out, const MergeSessionEvent& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](Out& o) {
+        o.BeginObject("request");
+        PutUuid(o, "mergedSessionId", event.request.mergedSessionId);
+        o.EndObject();
+    });
+}
+
+template <typename Out, typename E> void WritePaymentsEvent(Out& out, const E& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](Out& o) { WritePayments(o, event.request.payments); });
+}
+
+template <typename Out> void Write(Out& out, const ExternalPaymentEvent& event) {
+    WriteEvent(out, event, OwnPart::ExternalPayment, [&event](Out& o) {
+        const ExternalPayment& payment = event.externalPayment;
+        o.BeginObject("externalPayment");
+        PutOptional(o, "amount", payment.amount);
+        PutOptional(o, "description", payment.description);
+        PutUuid(o, "externalPaymentId", payment.externalPaymentId);
+        PutOptional(o, "method", payment.method);
+        o.EndObject();
+    });
+}
+
+template <typename Out> void Write(Out& out, const ErrorEvent& event) {
+    out.BeginObject(nullptr);
+    out.BeginObject("error");
+    out.Put("errorCode", event.error.errorCode);
+    out.Put("message", event.error.message);
+    out.EndObject();
+    out.PutEvent("event", event.event.get());
+    out.Put("eventName", event.event ? EventNameOf(*event.event) : std::string());
+    out.EndObject();
+}
+
+template <typename E> void Build(const E& event, Json::Value& json) {
+    ValueOut out(json);
+    Write(out, event);
+}
+
+template <typename E> bool WriteAs(const WebhookEvent& event, std::string& text) {
+    if (typeid(event) != typeid(E))
+        return false;
+    TextOut out(text);
+    Write(out, static_cast<const E&>(event));
+    return true;
+}
+
+template <typename E> bool WriteLineEventAs(const WebhookEvent& event, std::string& text) {
+    if (typeid(event) != typeid(E))
+        return false;
+    TextOut out(text);
+    WriteLineEvent(out, static_cast<const E&>(event));
+    return true;
+}
+
+template <typename E> bool WritePaymentsEventAs(const WebhookEvent& event, std::string& text) {
+    if (typeid(event) != typeid(E))
+        return false;
+    TextOut out(text);
+    WritePaymentsEvent(out, static_cast<const E&>(event));
+    return true;
+}
+
+// The known kinds are written directly; any other kind through its own buildJson.
+void AppendEventText(const WebhookEvent& event, std::string& text) {
+    const bool written =
+        WriteAs<StartSessionEvent>(event, text) || WriteAs<ScanCodeEvent>(event, text) ||
+        WriteLineEventAs<AddSessionLineEvent>(event, text) ||
+        WriteLineEventAs<UpdateSessionLineEvent>(event, text) ||
+        WriteLineEventAs<RemoveSessionLineEvent>(event, text) || WriteAs<PauseSessionEvent>(event, text) ||
+        WriteAs<ResumeSessionEvent>(event, text) || WriteAs<StartPaymentEvent>(event, text) ||
+        WriteAs<CancelPaymentEvent>(event, text) || WriteAs<MergeSessionEvent>(event, text) ||
+        WriteAs<CancelSessionEvent>(event, text) || WritePaymentsEventAs<CompleteSessionEvent>(event, text) ||
+        WritePaymentsEventAs<CreditSessionEvent>(event, text) ||
+        WriteAs<StartExternalPaymentEvent>(event, text) || WriteAs<PollExternalPaymentEvent>(event, text) ||
+        WriteAs<RequestCancelExternalPaymentEvent>(event, text) ||
+        WriteAs<CancelExternalPaymentEvent>(event, text) || WriteAs<ErrorEvent>(event, text);
+    if (!written) {
+        Json::Value json;
+        event.buildJson(json);
+        AppendCompactJson(json, text);
+    }
 }
 
 template <typename E> bool Is(const WebhookEvent& event) {
     return dynamic_cast<const E*>(&event) != nullptr;
 }
 
+template <typename E> const std::type_info& TypeOf() {
+    return typeid(E);
+}
+
 struct EventName {
     bool (*matches)(const WebhookEvent&);
+    const std::type_info& (*type)();
     const char* name;
 };
 
 // Only concrete event kinds have a name; the intermediate classes share the name of no event.
 const EventName kEventNames[] = {
-    {Is<StartSessionEvent>, "startSession"},
-    {Is<ScanCodeEvent>, "scanCode"},
-    {Is<AddSessionLineEvent>, "addSessionLine"},
-    {Is<UpdateSessionLineEvent>, "updateSessionLine"},
-    {Is<RemoveSessionLineEvent>, "removeSessionLine"},
-    {Is<PauseSessionEvent>, "pauseSession"},
-    {Is<ResumeSessionEvent>, "resumeSession"},
-    {Is<StartPaymentEvent>, "startPayment"},
-    {Is<CancelPaymentEvent>, "cancelPayment"},
-    {Is<MergeSessionEvent>, "mergeSession"},
-    {Is<CancelSessionEvent>, "cancelSession"},
-    {Is<CompleteSessionEvent>, "completeSession"},
-    {Is<CreditSessionEvent>, "creditSession"},
-    {Is<StartExternalPaymentEvent>, "startExternalPayment"},
-    {Is<PollExternalPaymentEvent>, "pollExternalPayment"},
-    {Is<RequestCancelExternalPaymentEvent>, "requestCancelExternalPayment"},
-    {Is<CancelExternalPaymentEvent>, "cancelExternalPayment"},
-    {Is<ErrorEvent>, "error"},
+    {Is<StartSessionEvent>, TypeOf<StartSessionEvent>, "startSession"},
+    {Is<ScanCodeEvent>, TypeOf<ScanCodeEvent>, "scanCode"},
+    {Is<AddSessionLineEvent>, TypeOf<AddSessionLineEvent>, "addSessionLine"},
+    {Is<UpdateSessionLineEvent>, TypeOf<UpdateSessionLineEvent>, "updateSessionLine"},
+    {Is<RemoveSessionLineEvent>, TypeOf<RemoveSessionLineEvent>, "removeSessionLine"},
+    {Is<PauseSessionEvent>, TypeOf<PauseSessionEvent>, "pauseSession"},
+    {Is<ResumeSessionEvent>, TypeOf<ResumeSessionEvent>, "resumeSession"},
+    {Is<StartPaymentEvent>, TypeOf<StartPaymentEvent>, "startPayment"},
+    {Is<CancelPaymentEvent>, TypeOf<CancelPaymentEvent>, "cancelPayment"},
+    {Is<MergeSessionEvent>, TypeOf<MergeSessionEvent>, "mergeSession"},
+    {Is<CancelSessionEvent>, TypeOf<CancelSessionEvent>, "cancelSession"},
+    {Is<CompleteSessionEvent>, TypeOf<CompleteSessionEvent>, "completeSession"},
+    {Is<CreditSessionEvent>, TypeOf<CreditSessionEvent>, "creditSession"},
+    {Is<StartExternalPaymentEvent>, TypeOf<StartExternalPaymentEvent>, "startExternalPayment"},
+    {Is<PollExternalPaymentEvent>, TypeOf<PollExternalPaymentEvent>, "pollExternalPayment"},
+    {Is<RequestCancelExternalPaymentEvent>, TypeOf<RequestCancelExternalPaymentEvent>,
+     "requestCancelExternalPayment"},
+    {Is<CancelExternalPaymentEvent>, TypeOf<CancelExternalPaymentEvent>, "cancelExternalPayment"},
+    {Is<ErrorEvent>, TypeOf<ErrorEvent>, "error"},
 };
 
 } // namespace
 
 void DefaultEvent::buildJson(Json::Value& json) const {
-    json = Json::Value(Json::objectValue);
-    json["header"] = HeaderJson(header);
-    json["sender"] = SenderJson(sender);
-    json["session"] = SessionJson(session);
-    if (dialog) {
-        Json::Value& optionIds = json["dialog"]["optionIds"] = Json::Value(Json::arrayValue);
-        for (int32_t id : dialog->optionIds)
-            optionIds.append(ToValue(id));
-    }
+    Build(*this, json);
 }
 
 void ScanCodeEvent::buildJson(Json::Value& json) const {
-    DefaultEvent::buildJson(json);
-    Json::Value& body = json["request"] = Json::Value(Json::objectValue);
-    body["codeType"] = request.codeType;
-    body["code"] = request.code;
+    Build(*this, json);
 }
 
 void AddSessionLineEvent::buildJson(Json::Value& json) const {
-    DefaultEvent::buildJson(json);
-    json["request"] = LineRequestJson(request.line);
+    ValueOut out(json);
+    WriteLineEvent(out, *this);
 }
 
 void UpdateSessionLineEvent::buildJson(Json::Value& json) const {
-    DefaultEvent::buildJson(json);
-    json["request"] = LineRequestJson(request.line);
+    ValueOut out(json);
+    WriteLineEvent(out, *this);
 }
 
 void RemoveSessionLineEvent::buildJson(Json::Value& json) const {
-    DefaultEvent::buildJson(json);
-    json["request"] = LineRequestJson(request.line);
+    ValueOut out(json);
+    WriteLineEvent(out, *this);
 }
 
 void MergeSessionEvent::buildJson(Json::Value& json) const {
-    DefaultEvent::buildJson(json);
-    Json::Value& body = json["request"] = Json::Value(Json::objectValue);
-    PutUuid(body, "mergedSessionId", request.mergedSessionId);
+    Build(*this, json);
 }
 
 void CompleteSessionEvent::buildJson(Json::Value& json) const {
-    DefaultEvent::buildJson(json);
-    json["request"] = PaymentsRequestJson(request.payments);
+    ValueOut out(json);
+    WritePaymentsEvent(out, *this);
 }
 
 void CreditSessionEvent::buildJson(Json::Value& json) const {
-    DefaultEvent::buildJson(json);
-    json["request"] = PaymentsRequestJson(request.payments);
+    ValueOut out(json);
+    WritePaymentsEvent(out, *this);
 }
 
 void ExternalPaymentEvent::buildJson(Json::Value& json) const {
-    DefaultEvent::buildJson(json);
-    Json::Value& body = json["externalPayment"] = Json::Value(Json::objectValue);
-    PutUuid(body, "externalPaymentId", externalPayment.externalPaymentId);
-    PutOptional(body, "method", externalPayment.method);
-    PutOptional(body, "description", externalPayment.description);
-    PutOptional(body, "amount", externalPayment.amount);
+    Build(*this, json);
 }
 
 void ErrorEvent::buildJson(Json::Value& json) const {
-    json = Json::Value(Json::objectValue);
-    json["eventName"] = event ? EventNameOf(*event) : std::string();
-    Json::Value& body = json["error"] = Json::Value(Json::objectValue);
-    body["errorCode"] = error.errorCode;
-    body["message"] = error.message;
-    Json::Value failed(Json::objectValue);
-    if (event)
-        event->buildJson(failed);
-    json["event"] = failed;
+    Build(*this, json);
 }
 
 std::string EventNameOf(const WebhookEvent& event) {
+    // The kind itself first: a failed dynamic_cast walks the hierarchy, and every send asks.
+    const std::type_info& type = typeid(event);
+    for (const EventName& entry : kEventNames) {
+        if (entry.type() == type)
+            return entry.name;
+    }
     for (const EventName& entry : kEventNames) {
         if (entry.matches(event))
             return entry.name;
@@ -241,30 +729,11 @@ std::string EventNameOf(const WebhookEvent& event) {
     return std::string();
 }
 
-namespace {
-
-// Built once: setting up a builder costs about as much as writing a whole event.
-const Json::StreamWriterBuilder& RequestWriterBuilder() {
-    static const Json::StreamWriterBuilder builder = [] {
-        Json::StreamWriterBuilder b;
-        b["indentation"] = "";
-        b["emitUTF8"] = true;
-        b["precision"] = 15;
-        b["precisionType"] = "significant";
-        return b;
-    }();
-    return builder;
-}
-
-} // namespace
-
 std::string RequestBody(const WebhookEvent& event) {
-    Json::Value json;
-    event.buildJson(json);
-    const std::unique_ptr<Json::StreamWriter> writer(RequestWriterBuilder().newStreamWriter());
-    std::ostringstream text;
-    writer->write(json, &text);
-    return text.str();
+    std::string text;
+    text.reserve(1024); // a typical event with a few lines
+    AppendEventText(event, text);
+    return text;
 }
 
 } // namespace Webhooks

@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -37,8 +38,11 @@ public:
     // An integer, any value other than 0 is true; absent or unreadable gives def.
     bool ReadBool(const std::string& section, const std::string& key, bool def) const;
     bool ValueExists(const std::string& section, const std::string& key) const;
+    // The value without a copy, nothing when the key is absent. The view stays valid until the
+    // next Write, Erase or UpdateFile.
+    std::optional<std::string_view> FindValue(const std::string& section, const std::string& key) const;
 
-    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    void WriteString(const std::string& section, const std::string& key, std::string_view value);
     void WriteInteger(const std::string& section, const std::string& key, int32_t value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
     void EraseSection(const std::string& section);
@@ -71,20 +75,33 @@ private:
         uint32_t valueOffset;
         uint32_t valueLength;
     };
+    // Lines of the file between a section's header and the next header.
+    struct Range {
+        uint32_t begin;
+        uint32_t end;
+    };
+    // Work is put off until it is needed: the lines of a section are taken apart at the first
+    // lookup or save, so a section erased unread (a save replacing its section) costs only the
+    // search for its header; writes are only collected, and indexed together at the next
+    // lookup or save, in one go on a table of the final size.
     struct Section {
         std::string name;
-        std::vector<Entry> entries; // in the order first written
+        std::vector<Range> unparsed;
+        std::vector<Entry> entries; // in the order first written, each key once, all indexed
+        std::vector<Entry> written; // written since, not yet in entries
         // The key's 32-bit hash in the high half, entry index + 1 in the low half; 0 is free.
         std::vector<uint64_t> slots;
         // Two bits per key (a Bloom filter, eight bits per key at most load), small enough to
         // stay in the cache: most absent keys are told without a visit to the large slot table.
         // Kept for sections read from a file, which are mostly read; a section written from
         // scratch (a save) has none and is spared its upkeep.
+        bool filtered = false;
         std::vector<uint64_t> filter;
     };
     std::string path_;
     std::string text_;
-    std::vector<Section> sections_;
+    // Mutable because lookups finish the put-off work; see Settle.
+    mutable std::vector<Section> sections_;
     std::unordered_map<std::string, std::size_t> sectionIndex_;
     std::size_t lastSection_ = 0; // writes tend to go to one section after another
     // Keys are mostly read in the order they were written: where the next read will likely
@@ -97,6 +114,19 @@ private:
         ReadHint& operator=(const ReadHint&) { return *this; }
     };
     ReadHint hint_;
+    // Whether every section is parsed and indexed. The first lookup after a change does the
+    // outstanding work under the lock, so concurrent readers of an unchanged file stay safe.
+    struct Settled {
+        mutable std::atomic<bool> done{true};
+        mutable std::mutex lock;
+        Settled() = default;
+        Settled(const Settled& other) : done(other.done.load()) {}
+        Settled& operator=(const Settled& other) {
+            done.store(other.done.load());
+            return *this;
+        }
+    };
+    Settled settled_;
 
     std::string_view Key(const Entry& e) const {
         return std::string_view(text_).substr(e.keyOffset, e.keyLength);
@@ -111,10 +141,26 @@ private:
     static void RebuildFilter(Section& section);
     static void AddToFilter(Section& section, uint32_t hash);
     static bool MayContain(const Section& section, uint32_t hash);
-    void BuildIndex(Section& section);
+    // How far FindSections got in the text read so far.
+    struct SectionScan {
+        bool started = false;
+        std::size_t start = 0;      // after a byte order mark
+        std::size_t pos = 0;        // where to look on
+        std::size_t searchedTo = 0; // how far the line at pos was searched for its end
+        std::size_t section = static_cast<std::size_t>(-1); // the section whose lines follow
+        std::size_t linesFrom = 0;
+    };
+    void FindSections(SectionScan& scan, bool last);
+    void ParseSection(Section& section) const;
+    // Adds fresh entries (and their hashes, when known) to the section's index: of a key given
+    // twice in a file the first counts, of a key written twice the last value.
+    void Index(Section& section, std::vector<Entry>& fresh, std::vector<uint32_t>* freshHashes,
+               bool fromFile) const;
+    void SettleSection(Section& section) const;
+    // Finishes the put-off work of every section.
+    void Settle() const;
     const Entry* FindEntry(const std::string& section, const std::string& key) const;
     Section& SectionForWriting(const std::string& name);
-    void Put(const std::string& section, const std::string& key, const std::string& value);
-    void Parse();
-    std::string Serialise() const;
+    void Put(const std::string& section, const std::string& key, std::string_view value);
+    void WriteContent(int fd) const;
 };

@@ -6,6 +6,7 @@
 #include <cryptopp/osrng.h>
 #include <cryptopp/sha.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <mutex>
@@ -116,6 +117,34 @@ bool HmacSha256(const Bytes& key, const Bytes& message, Bytes& output) {
     hmac.Update(message.data(), message.size());
     hmac.Final(output.data());
     return true;
+}
+
+std::string HmacSha256Base64(const std::string& key, const std::string& message) {
+    // HMAC (RFC 2104) on two hashes on the stack: the HMAC class allocates and wipes buffers
+    // of its own, which costs a send more than hashing its body does.
+    using CryptoPP::SHA256;
+    constexpr std::size_t blockSize = SHA256::BLOCKSIZE;
+    uint8_t pad[blockSize] = {};
+    if (key.size() > blockSize)
+        SHA256().CalculateDigest(pad, reinterpret_cast<const uint8_t*>(key.data()), key.size());
+    else
+        std::copy(key.begin(), key.end(), pad);
+    for (uint8_t& b : pad)
+        b ^= 0x36;
+    uint8_t inner[SHA256::DIGESTSIZE];
+    SHA256 innerHash;
+    innerHash.Update(pad, blockSize);
+    innerHash.Update(reinterpret_cast<const uint8_t*>(message.data()), message.size());
+    innerHash.Final(inner);
+    for (uint8_t& b : pad)
+        b ^= 0x36 ^ 0x5C;
+    uint8_t mac[SHA256::DIGESTSIZE];
+    SHA256 outerHash;
+    outerHash.Update(pad, blockSize);
+    outerHash.Update(inner, sizeof inner);
+    outerHash.Final(mac);
+    CryptoPP::SecureWipeArray(pad, blockSize);
+    return Encode(mac, sizeof mac);
 }
 
 std::string Base64encode(const Bytes& bytes) {

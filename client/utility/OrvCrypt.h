@@ -13,6 +13,10 @@ using Bytes = std::vector<uint8_t>;
 // HMAC-SHA256 of message under key into output (32 bytes). Returns true.
 bool HmacSha256(const Bytes& key, const Bytes& message, Bytes& output);
 
+// Base64encode of the HMAC-SHA256 of message under key (the key as raw bytes), without copies
+// of either: every request and every answer is signed.
+std::string HmacSha256Base64(const std::string& key, const std::string& message);
+
 // Standard padded Base64 (RFC 4648) on one line.
 std::string Base64encode(const Bytes& bytes);
 std::string Base64encode(const std::string& bytes);

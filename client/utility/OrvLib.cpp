@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <pwd.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -134,18 +135,27 @@ double rondaf(double value, int decimals) {
     if (!std::isfinite(value))
         return value;
 
-    // Most values a till meets are already at the precision asked for, or within a hair of it
-    // (2.99 is stored as 2.9900000000000002): they show as that whole number of units at 15
-    // significant digits, so the decimal-text work below would give whole / scale too. Below
-    // 10^12 units the display keeps three more decimals, far coarser than the hair.
+    // The text work below is only needed near a half. The value as shown (15 significant
+    // digits) lies within 5e-15 of its size from the value, so the value times the scale lies
+    // within 1e-14 of its size (rounding included) from the shown value times the scale: a
+    // fraction of a unit further than that from one half rounds the same way on either, and
+    // whole / scale is the double the text would give.
     if (decimals >= 0 && decimals <= 15) {
         static const double kScales[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
         const double scale = kScales[decimals];
-        const double units = value * scale;
-        const double whole = std::nearbyint(units);
-        if (std::fabs(units) < 1e12 && std::fabs(units - whole) < 1e-6)
-            return whole == 0 ? 0.0 : whole / scale;
+        const double units = std::fabs(value) * scale;
+        if (units < 1e12) {
+            const auto below = static_cast<int64_t>(units);
+            const double fraction = units - static_cast<double>(below); // exact
+            if (std::fabs(fraction - 0.5) > units * 1e-14) {
+                const int64_t whole = fraction > 0.5 ? below + 1 : below;
+                if (whole == 0)
+                    return 0.0;
+                const double result = static_cast<double>(whole) / scale;
+                return value < 0 ? -result : result;
+            }
+        }
     }
 
     // Round the value as it is shown (15 significant digits), so that 1.005, stored as
@@ -187,7 +197,7 @@ double rondaf(double value, int decimals) {
 
 namespace orvlib {
 
-bool StrToDbl(const std::string& text, double& value) {
+bool StrToDbl(std::string_view text, double& value) {
     std::size_t i = 0;
     const std::size_t n = text.size();
     bool negative = false;
@@ -195,56 +205,113 @@ bool StrToDbl(const std::string& text, double& value) {
         negative = text[i] == '-';
         ++i;
     }
-    std::string normalised;
-    normalised.reserve(n + 2);
+    const std::size_t digitsStart = i;
+    // The digits as a whole number, of use while there are at most 15 of them.
+    uint64_t whole = 0;
     std::size_t integerDigits = 0;
     for (; i < n && IsDigit(text[i]); ++i, ++integerDigits)
-        normalised.push_back(text[i]);
+        whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
     std::size_t fractionDigits = 0;
     if (i < n && (text[i] == ',' || text[i] == '.')) {
         ++i;
-        normalised.push_back('.');
         for (; i < n && IsDigit(text[i]); ++i, ++fractionDigits)
-            normalised.push_back(text[i]);
+            whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
     }
     if (i != n || integerDigits + fractionDigits == 0)
         return false;
-    if (integerDigits == 0)
-        normalised.insert(normalised.begin(), '0');
-    if (fractionDigits == 0 && normalised.back() == '.')
-        normalised.pop_back();
 
     double parsed = 0.0;
-    const auto result = std::from_chars(normalised.data(), normalised.data() + normalised.size(), parsed,
-                                        std::chars_format::fixed);
-    if (result.ptr != normalised.data() + normalised.size())
-        return false;
-    if (result.ec == std::errc::result_out_of_range) {
-        // Too small to hold is zero; too large to hold is no usable number.
-        const auto firstNonZero = normalised.find_first_not_of("0.");
-        const auto point = normalised.find('.');
-        const bool tooLarge =
-            firstNonZero != std::string::npos && (point == std::string::npos || firstNonZero < point);
-        if (tooLarge)
+    if (integerDigits + fractionDigits <= 15) {
+        // The whole number and the power of ten are both exact doubles, so one division gives
+        // the correctly rounded value, as the general conversion below would.
+        static const double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        parsed = static_cast<double>(whole) / kPowers[fractionDigits];
+    } else {
+        std::string normalised;
+        normalised.reserve(n + 2);
+        if (integerDigits == 0)
+            normalised.push_back('0');
+        normalised.append(text.substr(digitsStart, integerDigits));
+        if (fractionDigits > 0) {
+            normalised.push_back('.');
+            normalised.append(text.substr(digitsStart + integerDigits + 1, fractionDigits));
+        }
+        const auto result = std::from_chars(normalised.data(), normalised.data() + normalised.size(), parsed,
+                                            std::chars_format::fixed);
+        if (result.ptr != normalised.data() + normalised.size())
             return false;
-        parsed = 0.0;
-    } else if (result.ec != std::errc()) {
-        return false;
+        if (result.ec == std::errc::result_out_of_range) {
+            // Too small to hold is zero; too large to hold is no usable number.
+            const auto firstNonZero = normalised.find_first_not_of("0.");
+            const auto point = normalised.find('.');
+            const bool tooLarge =
+                firstNonZero != std::string::npos && (point == std::string::npos || firstNonZero < point);
+            if (tooLarge)
+                return false;
+            parsed = 0.0;
+        } else if (result.ec != std::errc()) {
+            return false;
+        }
     }
     value = negative && parsed != 0.0 ? -parsed : parsed;
     return true;
 }
 
+std::size_t FormatDouble(double value, char decimalSeparator, char* out) {
+    if (value == 0.0) {
+        out[0] = '0'; // no "-0"
+        return 1;
+    }
+    // Amounts and the like have a few decimals: when some whole number n of 10^-d gives back
+    // the value (n / 10^d rounds to it), n 10^-d is within half a unit in the last place of
+    // the value and thereby nearer than any other 15-digit decimal, so it is the value's 15
+    // significant digits; from 10^-4 to 10^15 the general form writes those without exponent.
+    const double magnitude = std::fabs(value);
+    if (magnitude >= 1e-4 && magnitude < 1e15) {
+        static const double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+        static const uint64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+        for (std::size_t d = 0; d < sizeof kScales / sizeof kScales[0]; ++d) {
+            const double scaled = std::nearbyint(magnitude * kScales[d]);
+            if (scaled >= 1e15)
+                break;
+            if (scaled / kScales[d] != magnitude)
+                continue;
+            const auto n = static_cast<uint64_t>(scaled);
+            char* end = out;
+            if (value < 0)
+                *end++ = '-';
+            end = std::to_chars(end, out + kMaxFormattedDouble, n / kPowers[d]).ptr;
+            uint64_t fraction = n % kPowers[d];
+            if (fraction != 0) {
+                std::size_t digits = d;
+                while (fraction % 10 == 0) {
+                    fraction /= 10;
+                    --digits;
+                }
+                *end++ = decimalSeparator;
+                for (std::size_t i = digits; i > 0; --i) {
+                    end[i - 1] = static_cast<char>('0' + fraction % 10);
+                    fraction /= 10;
+                }
+                end += digits;
+            }
+            return static_cast<std::size_t>(end - out);
+        }
+    }
+    const auto result = std::to_chars(out, out + kMaxFormattedDouble, value, std::chars_format::general, 15);
+    const auto length = static_cast<std::size_t>(result.ptr - out);
+    if (decimalSeparator != '.') {
+        for (std::size_t i = 0; i < length; ++i)
+            if (out[i] == '.')
+                out[i] = decimalSeparator;
+    }
+    return length;
+}
+
 std::string FormatDouble(double value, char decimalSeparator) {
-    if (value == 0.0)
-        return "0"; // no "-0"
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-    std::string text(buffer, result.ptr);
-    for (char& c : text)
-        if (c == '.')
-            c = decimalSeparator;
-    return text;
+    char text[kMaxFormattedDouble];
+    return std::string(text, FormatDouble(value, decimalSeparator, text));
 }
 
 std::string GetUserLocalAppDataPath() {
@@ -276,19 +343,153 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name.substr(start);
 }
 
-double Now() {
+namespace {
+
+// What this process knows of the local time zone, under one lock.
+struct ZoneState {
+    std::mutex mutex;
+    bool looked = false;
+    bool hadTz = false;
+    std::string lastTz;
+    std::chrono::steady_clock::time_point lastLookup;
+    uint64_t generation = 0; // counts the look-ups
+    // The offset found steady for one hour of local time (see SteadyUtcOffsetAt): the times
+    // formatted are mostly of the current hour.
+    bool steadyKnown = false;
+    uint64_t steadyGeneration = 0;
+    int64_t steadyHour = 0;
+    long steadyOffset = 0;
+};
+
+ZoneState& Zone() {
+    static ZoneState* const state = new ZoneState; // never destroyed: used up to the process's end
+    return *state;
+}
+
+// glibc reads the zone description again (a stat of /etc/localtime when TZ is unset) in every
+// tzset and mktime, and a send formats two times. The zone is looked up again when TZ has
+// changed, and otherwise at most once a second, so that a new system zone still shows soon.
+// Returns the generation of the look-up now in force.
+uint64_t RefreshTimeZone() {
+    ZoneState& zone = Zone();
+    const char* tz = std::getenv("TZ");
+    const auto now = std::chrono::steady_clock::now();
+    const std::lock_guard<std::mutex> lock(zone.mutex);
+    if (zone.looked && (tz != nullptr) == zone.hadTz && (tz == nullptr || zone.lastTz == tz) &&
+        now - zone.lastLookup < std::chrono::seconds(1))
+        return zone.generation;
+    tzset();
+    zone.looked = true;
+    zone.hadTz = tz != nullptr;
+    zone.lastTz = tz != nullptr ? tz : "";
+    zone.lastLookup = now;
+    zone.steadyKnown = false;
+    return ++zone.generation;
+}
+
+bool KnownSteadyOffset(uint64_t generation, int64_t localHour, long& offset) {
+    ZoneState& zone = Zone();
+    const std::lock_guard<std::mutex> lock(zone.mutex);
+    if (!zone.steadyKnown || zone.steadyGeneration != generation || zone.steadyHour != localHour)
+        return false;
+    offset = zone.steadyOffset;
+    return true;
+}
+
+void RememberSteadyOffset(uint64_t generation, int64_t localHour, long offset) {
+    ZoneState& zone = Zone();
+    const std::lock_guard<std::mutex> lock(zone.mutex);
+    if (zone.generation != generation)
+        return; // the zone was looked up again meanwhile
+    zone.steadyKnown = true;
+    zone.steadyGeneration = generation;
+    zone.steadyHour = localHour;
+    zone.steadyOffset = offset;
+}
+
+bool UtcOffsetAt(int64_t utcSeconds, long& offset) {
+    const time_t t = static_cast<time_t>(utcSeconds);
+    struct tm local {};
+    if (!localtime_r(&t, &local))
+        return false;
+    offset = local.tm_gmtoff;
+    return true;
+}
+
+// The UTC offset at a local time (seconds since 1970-01-01 00:00 on the local clock) when no
+// change of offset is within two days of it, so that the local time names exactly one instant.
+// Near a change (a skipped or repeated hour) it gives false and mktime decides.
+bool SteadyUtcOffsetAt(int64_t localSeconds, long& offset) {
+    constexpr int64_t margin = 2 * 86400;
+    long guess = 0;
+    long at = 0;
+    long before = 0;
+    long after = 0;
+    if (!UtcOffsetAt(localSeconds, guess) || !UtcOffsetAt(localSeconds - guess, at) || at != guess)
+        return false;
+    const int64_t instant = localSeconds - at;
+    if (!UtcOffsetAt(instant - margin, before) || !UtcOffsetAt(instant + margin, after) || before != at ||
+        after != at)
+        return false;
+    offset = at;
+    return true;
+}
+
+// "YYYY-MM-DDThh:mm:ss.fff+hh:mm", written out directly: every request and trace carries one.
+std::string Iso8601Text(int64_t year, unsigned month, unsigned day, int hour, int minute, int second,
+                        int millis, long offsetSeconds) {
+    const long offsetMinutes = std::lround(static_cast<double>(std::labs(offsetSeconds)) / 60.0);
+    std::string text(29, '0');
+    auto put = [&text](std::size_t at, long value, int width) {
+        for (std::size_t i = at + static_cast<std::size_t>(width); i-- > at; value /= 10)
+            text[i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, static_cast<long>(year), 4);
+    text[4] = '-';
+    put(5, static_cast<long>(month), 2);
+    text[7] = '-';
+    put(8, static_cast<long>(day), 2);
+    text[10] = 'T';
+    put(11, hour, 2);
+    text[13] = ':';
+    put(14, minute, 2);
+    text[16] = ':';
+    put(17, second, 2);
+    text[19] = '.';
+    put(20, millis, 3);
+    text[23] = offsetSeconds < 0 ? '-' : '+';
+    put(24, offsetMinutes / 60, 2);
+    text[26] = ':';
+    put(27, offsetMinutes % 60, 2);
+    return text;
+}
+
+} // namespace
+
+namespace {
+
+// The clock read once: the local calendar time and the milliseconds of its second. False when
+// the time cannot be shown in local time.
+bool LocalNow(struct tm& local, int64_t& millis) {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
     int64_t seconds = ms / 1000;
-    int64_t millis = ms % 1000;
+    millis = ms % 1000;
     if (millis < 0) {
         millis += 1000;
         --seconds;
     }
     const time_t t = static_cast<time_t>(seconds);
-    tzset(); // localtime_r need not notice a changed TZ on its own
+    RefreshTimeZone(); // localtime_r need not notice a changed TZ on its own
+    return localtime_r(&t, &local) != nullptr;
+}
+
+} // namespace
+
+double Now() {
     struct tm local {};
-    if (!localtime_r(&t, &local))
+    int64_t millis = 0;
+    if (!LocalNow(local, millis))
         return 0.0;
     const int64_t days =
         DaysFromCivil(static_cast<int64_t>(local.tm_year) + 1900, static_cast<unsigned>(local.tm_mon + 1),
@@ -324,24 +525,39 @@ std::string FormatIso8601(double dateTime) {
     const int second = static_cast<int>(dayMs / 1000 % 60);
     const int millis = static_cast<int>(dayMs % 1000);
 
-    // The offset that applies at this local time, summer time included.
-    struct tm local {};
-    local.tm_year = static_cast<int>(year - 1900);
-    local.tm_mon = static_cast<int>(month) - 1;
-    local.tm_mday = static_cast<int>(day);
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    mktime(&local);
-    const long offsetSeconds = local.tm_gmtoff;
-    const long offsetMinutes = std::lround(static_cast<double>(std::labs(offsetSeconds)) / 60.0);
+    // The offset that applies at this local time, summer time included. An hour two days or
+    // more from any change of offset has one offset throughout.
+    const uint64_t generation = RefreshTimeZone();
+    long offsetSeconds = 0;
+    const int64_t localSeconds = (days + kEpochOffsetDays) * 86400 + dayMs / 1000;
+    const int64_t localHour = (localSeconds >= 0 ? localSeconds : localSeconds - 3599) / 3600;
+    if (!KnownSteadyOffset(generation, localHour, offsetSeconds)) {
+        if (SteadyUtcOffsetAt(localSeconds, offsetSeconds)) {
+            RememberSteadyOffset(generation, localHour, offsetSeconds);
+        } else {
+            struct tm local {};
+            local.tm_year = static_cast<int>(year - 1900);
+            local.tm_mon = static_cast<int>(month) - 1;
+            local.tm_mday = static_cast<int>(day);
+            local.tm_hour = hour;
+            local.tm_min = minute;
+            local.tm_sec = second;
+            local.tm_isdst = -1;
+            mktime(&local);
+            offsetSeconds = local.tm_gmtoff;
+        }
+    }
+    return Iso8601Text(year, month, day, hour, minute, second, millis, offsetSeconds);
+}
 
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02d.%03d%c%02ld:%02ld",
-                  static_cast<int>(year), month, day, hour, minute, second, millis,
-                  offsetSeconds < 0 ? '-' : '+', offsetMinutes / 60, offsetMinutes % 60);
-    return buffer;
+std::string NowIso8601() {
+    struct tm local {};
+    int64_t millis = 0;
+    if (!LocalNow(local, millis))
+        return {};
+    return Iso8601Text(static_cast<int64_t>(local.tm_year) + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                       static_cast<unsigned>(local.tm_mday), local.tm_hour, local.tm_min, local.tm_sec,
+                       static_cast<int>(millis), local.tm_gmtoff);
 }
 
 bool TryParseInt64(const std::string& text, int64_t& value) {

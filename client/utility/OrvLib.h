@@ -2,8 +2,10 @@
 
 #include "UTF8String.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Product identification, set by the main window's constructor.
 extern UTF8String g_ProductName;
@@ -22,12 +24,15 @@ namespace orvlib {
 // separator ("5," is 5, ",5" is 0.5), not on both. Anything else, including blanks, an empty
 // text, exponents, "inf", "nan" and numbers too large for a double, gives false and leaves
 // value untouched; numbers too small for a double read as 0.
-bool StrToDbl(const std::string& text, double& value);
+bool StrToDbl(std::string_view text, double& value);
 
 // The display form of a double: shortest general form with up to 15 significant digits,
 // decimalSeparator in place of the point (2.5 -> "2,5" with ',', 21.0 -> "21", 1e20 ->
 // "1e+20"). Zero shows as "0", also when negative.
 std::string FormatDouble(double value, char decimalSeparator);
+// The same text written to out, which must hold kMaxFormattedDouble characters; returns its length.
+constexpr std::size_t kMaxFormattedDouble = 32;
+std::size_t FormatDouble(double value, char decimalSeparator, char* out);
 
 // $XDG_DATA_HOME/OrvelWebhookTester, or ~/.local/share/OrvelWebhookTester when XDG_DATA_HOME is
 // unset, empty or not an absolute path; the folder is created (with its parents, each private to
@@ -45,6 +50,9 @@ double Now();
 // "2026-12-08T15:39:14.123+01:00" (never "Z"); the offset is the one in force at that local
 // time. Empty for a value that is no date between the years 1 and 9999.
 std::string FormatIso8601(double dateTime);
+
+// FormatIso8601(Now()) from one reading of the clock, with the offset in force now.
+std::string NowIso8601();
 
 // Checked conversions: an optional sign followed by decimal digits, nothing else, in range.
 bool TryParseInt64(const std::string& text, int64_t& value);

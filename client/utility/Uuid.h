@@ -2,35 +2,55 @@
 
 #include "UTF8String.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <ostream>
+#include <string_view>
 
 namespace OrvelUtility {
 
-// A UUID held as its canonical lower-case text. A default Uuid is null (empty text).
+// A UUID held as its 16 bytes; all zero is the null Uuid (the default). Being a plain value it
+// copies without allocating, which matters for sessions of many lines.
 //  - ToString():          "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx", lower case; "" when null.
 //  - ToFormattedString(): "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case; "" when null.
 //  - Construction from text accepts both forms in any letter case (surrounding braces optional)
 //    and gives a null Uuid for anything else, including the all-zero UUID.
 class Uuid {
 public:
+    static constexpr std::size_t kTextLength = 36;
+    static constexpr std::size_t kFormattedLength = 38;
+
     Uuid() = default;
-    explicit Uuid(const UTF8String& text);
+    explicit Uuid(std::string_view text);
 
     // A new random version-4 UUID from the secure random source.
     static Uuid Create();
 
-    bool IsNull() const { return text_.empty(); }
-    const UTF8String& ToString() const { return text_; }
+    bool IsNull() const {
+        uint64_t halves[2];
+        std::memcpy(halves, bytes_.data(), sizeof halves);
+        return (halves[0] | halves[1]) == 0;
+    }
+    UTF8String ToString() const;
     UTF8String ToFormattedString() const;
+    // The same texts written to out without allocating: out must hold kTextLength (resp.
+    // kFormattedLength) characters. Returns the length written, 0 when null.
+    std::size_t WriteString(char* out) const;
+    std::size_t WriteFormattedString(char* out) const;
 
-    friend bool operator==(const Uuid& a, const Uuid& b) { return a.text_ == b.text_; }
+    friend bool operator==(const Uuid& a, const Uuid& b) { return a.bytes_ == b.bytes_; }
     friend bool operator!=(const Uuid& a, const Uuid& b) { return !(a == b); }
-    friend bool operator<(const Uuid& a, const Uuid& b) { return a.text_ < b.text_; }
+    // The order of the texts: hex digits sort as the bytes they stand for.
+    friend bool operator<(const Uuid& a, const Uuid& b) { return a.bytes_ < b.bytes_; }
 
 private:
-    UTF8String text_;
+    std::array<uint8_t, 16> bytes_{};
 };
 
-inline void PrintTo(const Uuid& id, std::ostream* os) { *os << (id.IsNull() ? "<null uuid>" : id.ToString()); }
+inline void PrintTo(const Uuid& id, std::ostream* os) {
+    *os << (id.IsNull() ? "<null uuid>" : id.ToString());
+}
 
 } // namespace OrvelUtility

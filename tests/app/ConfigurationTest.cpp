@@ -409,6 +409,36 @@ TEST_F(ConfigurationTest, SavingFewerLinesLeavesNoKeysOfTheRemovedOnes) {
     EXPECT_EQ(form.session.lines.size(), 1u);
 }
 
+// Sections that other programs or a hand left in config.ini survive a save as they were; only
+// "consumer" is replaced, and it comes last. The file stays private to its owner.
+TEST_F(ConfigurationTest, SaveReplacesOnlyItsOwnSection) {
+    WriteFile(ConfigFile(), "[window]\r\nwidth=800\r\n"
+                            "[consumer]\nsecret=old\nsession-line-id-7=" +
+                                Uuid::Create().ToString() +
+                                "\n"
+                                "[extra]\nk=v\n");
+    form.spdRegelToevoegenClick();
+    form.edtSecret.SetText("new");
+    Save();
+    ASSERT_TRUE(toolkit.Messages().empty()) << toolkit.Messages().front();
+
+    const std::string content = ReadFile(ConfigFile());
+    EXPECT_EQ(content.rfind("[window]\nwidth=800\n\n[extra]\nk=v\n\n[consumer]\nsubscription-id=", 0), 0u)
+        << content;
+    const IniText ini(content);
+    EXPECT_EQ(ini.sections, (std::vector<std::string>{"[window]", "[extra]", "[consumer]"}));
+    EXPECT_EQ(ini.Map().at("secret"), "new");
+    EXPECT_EQ(ini.LineNumbers(), std::set<std::string>{"0"});
+    EXPECT_EQ(ini.Map().at("session-line-id-0"), form.session.lines[0].lineId->ToString());
+    struct stat info {};
+    ASSERT_EQ(stat(ConfigFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    Restore();
+    EXPECT_EQ(form.edtSecret.Text(), "new");
+    EXPECT_EQ(form.session.lines.size(), 1u);
+}
+
 TEST_F(ConfigurationTest, EventCounterKeepsTheLow32Bits) {
     const struct {
         const char* typed;

@@ -486,3 +486,74 @@ TEST_F(SessionEditorTest, RowsMapToTheShownLinesWhenALineHasNoId) {
 }
 
 } // namespace
+
+// Many edits of many cells, longer and shorter by turns, then reading the grid, a send and a
+// refill: every cell keeps its own text throughout, and the model keeps its lines.
+TEST_F(SessionEditorTest, ManyEditsKeepEveryCellsOwnText) {
+    for (int i = 0; i < 40; ++i)
+        AddArticleLine(std::to_string(1000 + i), "1", "2");
+    auto textOf = [](int line, int round) {
+        return std::string(static_cast<std::size_t>((line * 7 + round * 13) % 50),
+                           static_cast<char>('a' + line % 26)) +
+               "|" + std::to_string(line) + "/" + std::to_string(round);
+    };
+    for (int round = 0; round < 30; ++round)
+        for (int i = 0; i < 40; ++i) {
+            Type("text", i, textOf(i, round));
+            Type("pluNumber", i, round % 2 ? "" : textOf(i + 1, round));
+        }
+    for (int i = 0; i < 40; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Cell("text", i), textOf(i, 29));
+        EXPECT_EQ(Cell("pluNumber", i), "");
+        EXPECT_EQ(Cell("articleNumber", i), std::to_string(1000 + i));
+        EXPECT_EQ(Cell("Total", i), "2");
+    }
+
+    form.ReadSessionFromGrid();
+    const Session sent = form.CurrentSession();
+    ASSERT_EQ(sent.lines.size(), 40u);
+    ASSERT_EQ(form.session.lines.size(), 40u);
+    EXPECT_DOUBLE_EQ(*sent.totalAmount, 80);
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(sent.lines[static_cast<std::size_t>(i)].text, textOf(i, 29));
+        EXPECT_EQ(form.session.lines[static_cast<std::size_t>(i)].lineId,
+                  sent.lines[static_cast<std::size_t>(i)].lineId);
+        EXPECT_FALSE(form.session.lines[static_cast<std::size_t>(i)].pluNumber);
+    }
+
+    // A cell set from another cell's text.
+    for (int i = 1; i < 40; ++i)
+        form.gridSession.SetCell(Column("text"), Row(i),
+                                 form.gridSession.CellText(Column("text"), Row(i - 1)));
+    EXPECT_EQ(Cell("text", 39), textOf(0, 29));
+
+    form.ShowSession();
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(Cell("text", i), textOf(i, 29));
+        EXPECT_EQ(Cell("lineId", i),
+                  form.session.lines[static_cast<std::size_t>(i)].lineId->ToFormattedString());
+    }
+}
+
+// Reading the grid sets each field from its cell even where the model holds an equal number:
+// a model's -0 shown as "0" is read back as 0.
+TEST_F(SessionEditorTest, ReadingTheGridTakesTheCellsValueNotAnEqualOne) {
+    SessionLine line = ModelLine(boost::none, -0.0, boost::none, -0.0);
+    line.quantity = -0.0;
+    line.externalDiscount->discountSetId = Uuid::Create();
+    form.session.lines.push_back(line);
+    form.ShowSession();
+    EXPECT_EQ(Cell("quantity", 0), "0");
+
+    form.ReadSessionFromGrid();
+    const SessionLine& read = form.session.lines[0];
+    ASSERT_TRUE(read.quantity && read.discountAmount && read.externalDiscount);
+    EXPECT_FALSE(std::signbit(*read.quantity));
+    EXPECT_FALSE(std::signbit(*read.discountAmount));
+    ASSERT_TRUE(read.externalDiscount->discountAmount);
+    EXPECT_FALSE(std::signbit(*read.externalDiscount->discountAmount));
+    // The discount read from the grid is a new one: its discountSetId is gone.
+    EXPECT_TRUE(read.externalDiscount->discountSetId.IsNull());
+    EXPECT_EQ(read.externalDiscount->discountId, line.externalDiscount->discountId);
+}

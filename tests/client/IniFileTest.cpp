@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -146,6 +147,117 @@ TEST(IniFileTest, ReadsHandWrittenFiles) {
     EXPECT_FALSE(ini.ValueExists("consumer", "orphan"));
     EXPECT_FALSE(ini.ValueExists("consumer", ""));
     EXPECT_FALSE(ini.ValueExists("consumer", "no equals sign here"));
+}
+
+// A save replaces one section of a file it has not read: the other sections come out as they
+// always do (in file order, line ends made "\n", a key given twice once), the replaced section
+// goes last, and a key written twice keeps its first place with its last value.
+TEST(IniFileTest, SectionReplacedUnreadLeavesTheOtherSectionsAsTheyWere) {
+    TempDir temp;
+    const std::string path = temp.File("config.ini");
+    WriteFile(path, "[before]\na=1\r\nb=2\n"
+                    "[consumer]\nold-1=x\nold-2=y\n"
+                    "[after]\nc=3\nc=second\n; note\n"
+                    "[consumer]\nold-3=z\n");
+    {
+        IniFile ini(path);
+        ini.EraseSection("consumer");
+        ini.WriteString("consumer", "k1", "v1");
+        ini.WriteString("consumer", "k2", "v2");
+        ini.WriteString("consumer", "k1", "v1 again");
+        ini.UpdateFile();
+    }
+    EXPECT_EQ("[before]\na=1\nb=2\n\n[after]\nc=3\n\n[consumer]\nk1=v1 again\nk2=v2\n", ReadFile(path));
+    const IniFile reread(path);
+    EXPECT_FALSE(reread.ValueExists("consumer", "old-3"));
+    EXPECT_EQ("3", reread.ReadString("after", "c", ""));
+}
+
+// Writes and reads mixed in any order: reads see every write so far, a file's first value of a
+// key counts until the key is written, and the file keeps the first place of every key.
+TEST(IniFileTest, ReadsSeeAllWritesAndKeysKeepTheirFirstPlace) {
+    TempDir temp;
+    const std::string path = temp.File("mixed.ini");
+    WriteFile(path, "[s]\nk=file\nk=duplicate\nm=1\ne=\n");
+    IniFile ini(path);
+    ini.WriteString("s", "n", "before any read");
+    EXPECT_EQ("file", ini.ReadString("s", "k", "-"));
+    EXPECT_EQ("before any read", ini.ReadString("s", "n", "-"));
+    ini.WriteString("s", "k", "w1");
+    ini.WriteString("t", "x", "1");
+    ini.WriteString("s", "k", "w2");
+    EXPECT_EQ("w2", ini.ReadString("s", "k", "-"));
+    EXPECT_EQ(1, ini.ReadInteger("t", "x", 0));
+    EXPECT_EQ(1, ini.ReadInteger("s", "m", 0));
+
+    // FindValue tells an empty value from an absent key.
+    ASSERT_TRUE(ini.FindValue("s", "e").has_value());
+    EXPECT_EQ("", *ini.FindValue("s", "e"));
+    EXPECT_FALSE(ini.FindValue("s", "absent").has_value());
+    EXPECT_FALSE(ini.FindValue("no such section", "k").has_value());
+    EXPECT_EQ("w2", ini.FindValue("s", "k").value_or("-"));
+
+    ini.UpdateFile();
+    EXPECT_EQ("[s]\nk=w2\nm=1\ne=\nn=before any read\n\n[t]\nx=1\n", ReadFile(path));
+}
+
+// A large file is read in pieces: section lines that straddle two pieces, and a very long line
+// that starts with "[" and spans several, are told apart exactly as in a small file.
+TEST(IniFileTest, SectionLinesAnywhereInALargeFileAreFound) {
+    TempDir temp;
+    for (const std::size_t headerAt : {65530u, 65533u, 65535u, 65536u, 65537u, 131070u}) {
+        SCOPED_TRACE(headerAt);
+        std::string content = "[first]\n";
+        for (int n = 0; content.size() < headerAt - 20; ++n)
+            content += "k" + std::to_string(n) + "=v\n";
+        content += std::string(headerAt - content.size() - 1, ';') + "\n";
+        ASSERT_EQ(content.size(), headerAt);
+        content += "[second]\r\nx=1\n";
+        content += "[" + std::string(200000, 'y') + "\nnot=a section\n"; // no closing bracket
+        content += "[" + std::string(150000, 'z') + "]\nz=2\n";
+        content += "[first]\nlast=3";
+        const std::string path = temp.File("large.ini");
+        WriteFile(path, content);
+
+        IniFile ini(path);
+        EXPECT_EQ("v", ini.ReadString("first", "k0", ""));
+        EXPECT_EQ("3", ini.ReadString("first", "last", ""));
+        EXPECT_EQ("1", ini.ReadString("second", "x", ""));
+        EXPECT_EQ("a section", ini.ReadString("second", "not", ""));
+        EXPECT_EQ("2", ini.ReadString(std::string(150000, 'z'), "z", ""));
+        EXPECT_FALSE(ini.ValueExists("first", "x"));
+    }
+}
+
+// The first lookups of a file finish its reading; several threads doing so at once must all
+// see the whole file (run under the thread sanitizer by the thorough build).
+TEST(IniFileTest, ConcurrentFirstReadsAllSeeTheWholeFile) {
+    TempDir temp;
+    const std::string path = temp.File("shared.ini");
+    std::string content = "[a]\n";
+    for (int n = 0; n < 2000; ++n)
+        content += "key-" + std::to_string(n) + "=" + std::to_string(n * 7) + "\n";
+    content += "[b]\nonly=here\n";
+    WriteFile(path, content);
+    for (int round = 0; round < 5; ++round) {
+        const IniFile ini(path);
+        std::vector<int> wrong(4, 0);
+        std::vector<std::thread> readers;
+        for (int t = 0; t < 4; ++t) {
+            readers.emplace_back([&ini, &wrong, t] {
+                for (int n = 0; n < 2000; ++n)
+                    if (ini.ReadInteger("a", "key-" + std::to_string((n + t * 500) % 2000), -1) !=
+                        ((n + t * 500) % 2000) * 7)
+                        ++wrong[static_cast<std::size_t>(t)];
+                if (ini.ReadString("b", "only", "") != "here" || ini.ValueExists("a", "only"))
+                    ++wrong[static_cast<std::size_t>(t)];
+            });
+        }
+        for (std::thread& reader : readers)
+            reader.join();
+        for (int t = 0; t < 4; ++t)
+            EXPECT_EQ(0, wrong[static_cast<std::size_t>(t)]) << "thread " << t << ", round " << round;
+    }
 }
 
 TEST(IniFileTest, IntegersAndBooleansFallBackToTheDefault) {

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -271,6 +273,129 @@ TEST(FormatDoubleTest, ShortestGeneralFormUpTo15Digits) {
     };
     for (const auto& [value, separator, expected] : cases)
         EXPECT_EQ(expected, orvlib::FormatDouble(value, separator)) << value;
+}
+
+// Against the C library: "%.15g" is the same general form, and every value must come out as
+// it would there, whichever way the conversion takes (amounts with few decimals, products of
+// amounts, values of every size).
+TEST(FormatDoubleTest, SameTextAsTheCLibraryForAmountsProductsAndAnySize) {
+    std::mt19937_64 random(11);
+    std::uniform_int_distribution<int64_t> cents(-10000000000, 10000000000);
+    std::uniform_int_distribution<int> exponent(-12, 18);
+    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+    std::vector<double> values;
+    for (int i = 0; i < 20000; ++i) {
+        const double amount = static_cast<double>(cents(random)) / 100;
+        values.push_back(amount);
+        values.push_back(amount * 0.85 - 0.5);
+        values.push_back(static_cast<double>(cents(random)) / 1000000);
+        values.push_back((i % 2 ? -1 : 1) * mantissa(random) * std::pow(10.0, exponent(random)));
+    }
+    for (const double edge : {1e-4, 9.9999999999999e-5, 0.00010000000000000001, 999999999999999.0, 1e15,
+                              999999999999999.9, 0.1, 0.3, 1.0 / 3, 2.0 / 3, 1e-300, 5e-324})
+        values.push_back(edge);
+    for (const double value : values) {
+        if (value == 0.0)
+            continue;
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.15g", value);
+        ASSERT_EQ(expected, orvlib::FormatDouble(value, '.')) << value;
+        std::string withComma = expected;
+        for (char& c : withComma)
+            if (c == '.')
+                c = ',';
+        ASSERT_EQ(withComma, orvlib::FormatDouble(value, ',')) << value;
+    }
+}
+
+// Against strtod: decimal texts of up to 20 digits, with a point or a comma, read as the nearest double.
+TEST(StrToDblTest, SameValueAsStrtodForShortAndLongDecimals) {
+    std::mt19937_64 random(5);
+    std::uniform_int_distribution<int> digitCount(0, 12);
+    std::uniform_int_distribution<int> digit(0, 9);
+    for (int i = 0; i < 50000; ++i) {
+        std::string integer, fraction;
+        for (int n = digitCount(random); n > 0; --n)
+            integer += static_cast<char>('0' + digit(random));
+        for (int n = digitCount(random) - 2; n > 0; --n)
+            fraction += static_cast<char>('0' + digit(random));
+        if (integer.empty() && fraction.empty())
+            continue;
+        const std::string sign = i % 3 == 0 ? "-" : (i % 3 == 1 ? "+" : "");
+        const std::string withPoint = sign + integer + (fraction.empty() && i % 2 ? "" : ".") + fraction;
+        std::string withComma = withPoint;
+        for (char& c : withComma)
+            if (c == '.')
+                c = ',';
+        const double expected = std::strtod(withPoint.c_str(), nullptr);
+        double value = 42.0;
+        ASSERT_TRUE(orvlib::StrToDbl(withComma, value)) << withComma;
+        ASSERT_EQ(expected, value) << withComma;
+        if (value == 0.0) {
+            ASSERT_FALSE(std::signbit(value)) << "no negative zero: " << withComma;
+        }
+        value = 42.0;
+        ASSERT_TRUE(orvlib::StrToDbl(withPoint, value)) << withPoint;
+        ASSERT_EQ(expected, value) << withPoint;
+    }
+}
+
+namespace {
+
+// The rule of rondaf written out the long way: the value's 15 significant digits as text,
+// rounded half away from zero at the given decimal, read back with strtod.
+double RoundShownValue(double value, int decimals) {
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%.14e", std::fabs(value));
+    std::string digits = std::string(1, shown[0]) + std::string(shown + 2, 14);
+    const int exponent = std::atoi(shown + 17);
+    const int keep = exponent + decimals + 1;
+    if (keep >= 15)
+        return value;
+    if (keep < 0)
+        return 0.0;
+    std::string kept = digits.substr(0, static_cast<std::size_t>(keep));
+    if (digits[static_cast<std::size_t>(keep)] >= '5') {
+        int i = keep - 1;
+        for (; i >= 0 && kept[static_cast<std::size_t>(i)] == '9'; --i)
+            kept[static_cast<std::size_t>(i)] = '0';
+        if (i >= 0)
+            ++kept[static_cast<std::size_t>(i)];
+        else
+            kept.insert(kept.begin(), '1');
+    }
+    if (kept.find_first_not_of('0') == std::string::npos)
+        return 0.0;
+    const double result = std::strtod((kept + "e" + std::to_string(-decimals)).c_str(), nullptr);
+    return value < 0 ? -result : result;
+}
+
+} // namespace
+
+// Line totals and the like: products of amounts, values just beside a half, ties as shown and
+// values of every size, to 0, 2 and 4 decimals, all as the long way gives them.
+TEST(RondafTest, SameAsRoundingTheShownDigitsForProductsNearHalvesAndAnySize) {
+    std::mt19937_64 random(3);
+    std::uniform_int_distribution<int64_t> cents(-100000000, 100000000);
+    std::uniform_int_distribution<int> exponent(-10, 16);
+    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+    std::uniform_int_distribution<int> ulps(-40, 40);
+    for (int i = 0; i < 30000; ++i) {
+        std::vector<double> values;
+        const double amount = static_cast<double>(cents(random)) / 100;
+        values.push_back(amount * 1.5 * 0.9 - 0.25);
+        values.push_back((static_cast<double>(cents(random)) + 0.5) / 100);
+        // A few units in the last place beside a half cent.
+        double half = (static_cast<double>(cents(random)) + 0.5) / 100;
+        for (int n = ulps(random); n != 0; n += n > 0 ? -1 : 1)
+            half = std::nextafter(half, n > 0 ? 1e300 : -1e300);
+        values.push_back(half);
+        values.push_back((i % 2 ? -1 : 1) * mantissa(random) * std::pow(10.0, exponent(random)));
+        for (const double value : values)
+            for (const int decimals : {0, 2, 4})
+                ASSERT_EQ(RoundShownValue(value, decimals), rondaf(value, decimals))
+                    << value << " to " << decimals;
+    }
 }
 
 TEST(TryParseIntTest, SignedDecimalDigitsInRange) {

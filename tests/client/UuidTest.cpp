@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <vector>
 
 using OrvelUtility::Uuid;
 
@@ -93,4 +94,30 @@ TEST(UuidTest, AnythingElseIsNull) {
         EXPECT_EQ("", id.ToString()) << text;
         EXPECT_EQ("", id.ToFormattedString()) << text;
     }
+}
+
+// Ids are compared and ordered like their texts, and the buffer forms write the same texts.
+TEST(UuidTest, OrderAndEqualityFollowTheTextAndBufferFormsMatchTheStrings) {
+    std::vector<Uuid> ids;
+    for (int i = 0; i < 300; ++i)
+        ids.push_back(Uuid::Create());
+    ids.push_back(Uuid("00000000-0000-0000-0000-000000000001"));
+    ids.push_back(Uuid("ffffffff-ffff-ffff-ffff-ffffffffffff"));
+    ids.push_back(Uuid("0000000a-0000-0000-0000-000000000000"));
+    ids.push_back(Uuid("00000009-ffff-ffff-ffff-ffffffffffff"));
+    ids.push_back(Uuid());
+    for (const Uuid& a : ids) {
+        char text[Uuid::kTextLength];
+        char formatted[Uuid::kFormattedLength];
+        ASSERT_EQ(a.ToString(), std::string(text, a.WriteString(text)));
+        ASSERT_EQ(a.ToFormattedString(), std::string(formatted, a.WriteFormattedString(formatted)));
+        const Uuid copy = a;
+        ASSERT_EQ(a, copy);
+        for (const Uuid& b : ids) {
+            ASSERT_EQ(a.ToString() < b.ToString(), a < b) << a.ToString() << " " << b.ToString();
+            ASSERT_EQ(a.ToString() == b.ToString(), a == b) << a.ToString() << " " << b.ToString();
+        }
+    }
+    EXPECT_TRUE(Uuid().IsNull());
+    EXPECT_EQ(Uuid(), Uuid("not a uuid"));
 }

@@ -305,6 +305,17 @@ TEST_F(WebhookClientTest, SignatureDependsOnSecretAndExactBody) {
     other.Init(SubscriptionId, "b3RoZXIta2V5", consumer_.BaseUrl(), true);
     EXPECT_NE(other.sign("{}"), client->sign("{}"));
     EXPECT_EQ(other.sign("{}"), ConsumerSignature("b3RoZXIta2V5", "{}"));
+
+    // Keys longer than a hash block are hashed first; an empty key is a key too.
+    for (const std::string& secret :
+         {std::string(), std::string(88, 'A'), std::string(88, 'Q'), std::string(400, 'z'),
+          std::string("YWJj"), std::string(84, 'B') + "BA==", std::string(84, 'B') + "BBA="}) {
+        WebhookConsumerClient keyed;
+        keyed.Init(SubscriptionId, secret, consumer_.BaseUrl(), true);
+        const std::string body(1000, 'b');
+        EXPECT_EQ(keyed.sign(body), ConsumerSignature(secret, body)) << secret.size();
+        EXPECT_EQ(keyed.sign(""), ConsumerSignature(secret, "")) << secret.size();
+    }
 }
 
 TEST_F(WebhookClientTest, RequestOnTheWireHoldsExactlyTheAgreedHeaders) {
@@ -743,6 +754,107 @@ TEST_F(WebhookClientTest, TraceFilesAreReusedButNeverShared) {
     for (int i = 0; i < 60; ++i) {
         alive.push_back(MakeClient());
         EXPECT_TRUE(paths.insert(alive.back()->debugFile).second) << alive.back()->debugFile;
+    }
+}
+
+// Finished clients hand their open trace files on to the next ones; that must never let two
+// live clients share a file, also when clients come and go on several threads at once, and
+// each trace must be its own client's last exchange.
+TEST_F(WebhookClientTest, TraceFilesHandedOnAreNeverSharedAcrossThreads) {
+    std::mutex mutex;
+    std::set<std::string> live;
+    std::vector<std::string> faults;
+    auto press = [&](int thread) {
+        for (int i = 0; i < 25; ++i) {
+            const std::string id = "sub-" + std::to_string(thread) + "-" + std::to_string(i);
+            auto client = MakeClient(id);
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                if (client->debugFile.empty() || !live.insert(client->debugFile).second)
+                    faults.push_back("shared or missing file for " + id + ": " + client->debugFile);
+            }
+            PauseSessionEvent event;
+            FillEvent(event);
+            if (i % 3 != 2)
+                client->pauseSession(event);
+            // Read while the client still holds the file; once it is gone, another may take it.
+            const bool ownTrace =
+                i % 3 == 2 || ReadFile(client->debugFile).find("X-Orvel-Subscription-Id: " + id + "\n") !=
+                                  std::string::npos;
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                live.erase(client->debugFile); // before the file is free for the next client
+                if (!ownTrace)
+                    faults.push_back("the trace of " + id + " is not its own exchange");
+            }
+            client.reset();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back(press, t);
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_TRUE(faults.empty()) << faults.size()
+                                << " faults, the first: " << (faults.empty() ? "" : faults[0]);
+    EXPECT_LE(CountTraces((std::filesystem::path(temp_.Path()) /
+                           ("OrvelWebhookTester-debug-" + std::to_string(geteuid())))
+                              .string()),
+              50u);
+}
+
+TEST_F(WebhookClientTest, TheFiftyNewestTracesStayReadable) {
+    PauseSessionEvent event;
+    FillEvent(event);
+    std::string folder;
+    for (int i = 0; i < 130; ++i) {
+        auto client = MakeClient("sub-press-" + std::to_string(i) + ".");
+        client->pauseSession(event);
+        folder = std::filesystem::path(client->debugFile).parent_path().string();
+    }
+    std::set<int> shown;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string trace = ReadFile(entry.path().string());
+        const auto at = trace.find("X-Orvel-Subscription-Id: sub-press-");
+        if (at != std::string::npos)
+            shown.insert(std::stoi(trace.substr(at + 35)));
+    }
+    ASSERT_EQ(shown.size(), 50u);
+    EXPECT_EQ(*shown.begin(), 80);
+    EXPECT_EQ(*shown.rbegin(), 129);
+}
+
+TEST_F(WebhookClientTest, HandedOnTraceFilesFollowTheTemporaryFolderAndItsRemoval) {
+    PauseSessionEvent event;
+    FillEvent(event);
+    const std::filesystem::path debugFolder =
+        std::filesystem::path(temp_.Path()) / ("OrvelWebhookTester-debug-" + std::to_string(geteuid()));
+    auto pressMany = [&](const std::string& prefix) {
+        for (int i = 0; i < 60; ++i)
+            MakeClient(prefix + std::to_string(i))->pauseSession(event);
+    };
+
+    // A removed debug folder takes the files held for the next clients with it; those clients
+    // open new ones that the user can read.
+    pressMany("sub-before-removal-");
+    std::filesystem::remove_all(debugFolder);
+    for (int i = 0; i < 12; ++i) {
+        auto client = MakeClient("sub-after-removal-" + std::to_string(i));
+        client->pauseSession(event);
+        EXPECT_NE(ReadFile(client->debugFile).find("sub-after-removal-" + std::to_string(i)),
+                  std::string::npos)
+            << client->debugFile;
+    }
+
+    // Another temporary folder: no client may write into the earlier one any more.
+    pressMany("sub-in-first-folder-");
+    TempDir other;
+    ScopedEnv tmpdir("TMPDIR", other.Path());
+    for (int i = 0; i < 12; ++i) {
+        auto client = MakeClient();
+        EXPECT_EQ(std::filesystem::path(client->debugFile).parent_path().parent_path(),
+                  std::filesystem::path(other.Path()))
+            << client->debugFile;
     }
 }
 
