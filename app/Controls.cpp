@@ -96,19 +96,17 @@ std::string TMemo::Text() const {
 void TMemo::SetText(const std::string& text) {
     std::vector<std::string> lines;
     if (!text.empty()) {
-        std::string line;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const char c = text[i];
-            if (c == '\r' || c == '\n') {
-                lines.push_back(std::move(line));
-                line.clear();
-                if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                    ++i;
-            } else {
-                line += c;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t end = text.find_first_of("\r\n", start);
+            if (end == std::string::npos) {
+                lines.emplace_back(text, start);
+                break;
             }
+            lines.emplace_back(text, start, end - start);
+            // "\r\n" ends one line, as does a lone "\r" or "\n".
+            start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
         }
-        lines.push_back(std::move(line));
     }
     if (lines == lines_)
         return;
