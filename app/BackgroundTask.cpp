@@ -11,12 +11,24 @@ BackgroundTask::~BackgroundTask() {
 }
 
 void BackgroundTask::Start() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (started_)
-        return;
-    TaskThreads::Shared().Run([this] { Execute(); });
-    started_ = true;
-    running_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (started_)
+            return;
+        started_ = true;
+        running_ = true;
+    }
+    // Handed over without holding the task's lock, which the body's thread takes first thing.
+    try {
+        TaskThreads::Shared().Run([this] { Execute(); });
+    } catch (...) {
+        // No thread to run it: the task ends without having run.
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ = false;
+        finished_ = true;
+        finishedCv_.notify_all();
+        throw;
+    }
 }
 
 void BackgroundTask::Execute() {

@@ -16,13 +16,18 @@ BackgroundWriter::~BackgroundWriter() {
 }
 
 void BackgroundWriter::Post(Write write) {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!thread_.joinable())
             thread_ = std::thread([this] { Run(); });
         waiting_ = std::move(write);
+        // A writer that is writing or resting takes the write up by itself: waking it for
+        // nothing would cost a thread switch on every post of a burst.
+        wake = idle_;
     }
-    cv_.notify_all();
+    if (wake)
+        cv_.notify_all();
 }
 
 void BackgroundWriter::Flush() {
@@ -36,7 +41,9 @@ void BackgroundWriter::Flush() {
 void BackgroundWriter::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+        idle_ = true;
         cv_.wait(lock, [this] { return waiting_ || stopping_; });
+        idle_ = false;
         if (!waiting_)
             return; // stopping, and nothing left to write
         Write write = std::move(waiting_);
@@ -54,7 +61,8 @@ void BackgroundWriter::Run() {
         write = nullptr; // whatever it holds goes before the next one is taken
         lock.lock();
         busy_ = false;
-        cv_.notify_all();
+        if (flushing_ > 0)
+            cv_.notify_all();
         cv_.wait_for(lock, pause_, [this] { return stopping_ || flushing_ > 0; });
     }
 }

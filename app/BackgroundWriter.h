@@ -37,8 +37,9 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     Write waiting_;
-    bool busy_ = false;
-    int flushing_ = 0; // callers waiting in Flush
+    bool idle_ = false; // the writer waits for a write (neither writing nor resting)
+    bool busy_ = false; // a write is under way
+    int flushing_ = 0;  // callers waiting in Flush
     bool stopping_ = false;
     std::thread thread_;
 };

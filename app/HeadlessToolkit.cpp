@@ -55,7 +55,7 @@ bool HeadlessToolkit::RunOneJob() {
         job.waiter->error = std::move(error);
         job.waiter->finished = true;
     }
-    cv_.notify_all();
+    doneCv_.notify_all();
     return true;
 }
 
@@ -79,12 +79,16 @@ bool HeadlessToolkit::Synchronize(std::function<void()> fn) {
         return true;
     }
     Waiter waiter;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closing_)
+            return false;
+        jobs_.push_back(Job{std::move(fn), &waiter});
+    }
+    // Woken after the lock is let go, so the window's thread does not wake only to wait for it.
+    workCv_.notify_all();
     std::unique_lock<std::mutex> lock(mutex_);
-    if (closing_)
-        return false;
-    jobs_.push_back(Job{std::move(fn), &waiter});
-    cv_.notify_all();
-    cv_.wait(lock, [&] { return waiter.finished; });
+    doneCv_.wait(lock, [&] { return waiter.finished; });
     if (waiter.error)
         std::rethrow_exception(waiter.error);
     return waiter.ran;
@@ -97,7 +101,7 @@ void HeadlessToolkit::Queue(std::function<void()> fn) {
             return;
         jobs_.push_back(Job{std::move(fn), nullptr});
     }
-    cv_.notify_all();
+    workCv_.notify_all();
 }
 
 bool HeadlessToolkit::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -112,7 +116,7 @@ bool HeadlessToolkit::PumpUntil(const std::function<bool()>& done, std::chrono::
             return false;
         // done() may turn true without new work arriving (a thread ends), so wait only briefly.
         std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait_for(lock, std::chrono::milliseconds(1), [&] { return !jobs_.empty(); });
+        workCv_.wait_for(lock, std::chrono::milliseconds(1), [&] { return !jobs_.empty(); });
     }
 }
 
@@ -126,7 +130,8 @@ void HeadlessToolkit::Close() {
                 job.waiter->finished = true; // ran stays false
         dropped.swap(jobs_);
     }
-    cv_.notify_all();
+    doneCv_.notify_all();
+    workCv_.notify_all();
     // The dropped work is destroyed here, outside the lock: its captures may call back in.
 }
 

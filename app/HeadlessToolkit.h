@@ -63,7 +63,8 @@ private:
     const std::thread::id windowThread_;
     char decimalSeparator_ = '.';
     mutable std::mutex mutex_;
-    std::condition_variable cv_;
+    std::condition_variable workCv_; // work queued for the window's thread
+    std::condition_variable doneCv_; // a job that a Synchronize waits for has run
     std::deque<Job> jobs_;
     bool closing_ = false;
     std::vector<std::string> messages_;

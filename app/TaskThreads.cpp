@@ -23,6 +23,7 @@ TaskThreads::~TaskThreads() {
 
 void TaskThreads::Run(std::function<void()> job) {
     std::vector<std::thread> ended;
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (const std::thread::id& id : ended_) {
@@ -34,7 +35,7 @@ void TaskThreads::Run(std::function<void()> job) {
 
         jobs_.push_back(std::move(job));
         if (idle_ >= jobs_.size()) {
-            cv_.notify_one();
+            wake = true;
         } else {
             try {
                 std::thread thread([this] { Work(); });
@@ -46,6 +47,9 @@ void TaskThreads::Run(std::function<void()> job) {
             }
         }
     }
+    // Woken after the lock is let go, so the thread does not wake only to wait for it.
+    if (wake)
+        cv_.notify_one();
     // They have left Work already: joining them only collects what is left of them.
     for (std::thread& thread : ended)
         thread.join();
