@@ -1,10 +1,10 @@
 // The request writer must give jsoncpp's text byte for byte. Any document jsoncpp reads (also
 // NaN and the infinities), and the input's bytes taken as doubles, are written both ways.
+#include "ToJSON.h"
 #include "WireFormat.h"
 
 #include <json/reader.h>
 #include <json/value.h>
-#include <json/writer.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -15,22 +15,11 @@
 
 namespace {
 
-const Json::StreamWriterBuilder& RequestSettings() {
-    static const Json::StreamWriterBuilder builder = [] {
-        Json::StreamWriterBuilder b;
-        b["indentation"] = "";
-        b["emitUTF8"] = true;
-        b["precision"] = 15;
-        b["precisionType"] = "significant";
-        return b;
-    }();
-    return builder;
-}
-
 void Compare(const Json::Value& value) {
     std::string ours;
     Tarn::Webhooks::AppendCompactJson(value, ours);
-    if (ours != Json::writeString(RequestSettings(), value))
+    // ToJSONString is jsoncpp's own writer with the same settings.
+    if (ours != Tarn::ToJSONString(value))
         std::abort();
 }
 
