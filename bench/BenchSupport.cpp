@@ -1,7 +1,5 @@
 #include "BenchSupport.h"
 
-#include "MainFormUnit.h"
-
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -67,14 +65,6 @@ ScratchFolder::ScratchFolder(const std::string& parent) {
 ScratchFolder::~ScratchFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
-}
-
-std::unique_ptr<ScratchFolder> ScratchFolder::InMemory() {
-    try {
-        return std::make_unique<ScratchFolder>("/dev/shm");
-    } catch (const std::exception&) {
-        return nullptr;
-    }
 }
 
 SampleConsumer::SampleConsumer(const std::string& program, const std::string& secret,
@@ -220,9 +210,10 @@ SentRequest LastRequest(const TForm1& form) {
     return request;
 }
 
-void PrepareWindow(TForm1& form, const std::string& baseUrl) {
+WindowBench::WindowBench(const std::string& consumerProgram) : consumer(consumerProgram), form(toolkit) {
+    setenv("XDG_DATA_HOME", dataFolder.Path().c_str(), 1);
     form.FormShow();
-    form.edtBaseURL.SetText(baseUrl);
+    form.edtBaseURL.SetText(consumer.BaseUrl());
     form.edtSecret.SetText(kSecret);
     form.chkBlockingCall.SetChecked(true);
     form.btnStartSessionClick();

@@ -4,15 +4,15 @@
 // libcurl request a figure is compared with, the window prepared for a send, and one
 // machine-readable report line per goal (the ./bench script gathers those into one table).
 
+#include "HeadlessToolkit.h"
+#include "MainFormUnit.h"
+
 #include <chrono>
-#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <thread>
 #include <vector>
-
-class TForm1;
 
 namespace benchsupport {
 
@@ -40,9 +40,6 @@ public:
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    // A folder in memory (/dev/shm), or nothing where the machine has none.
-    static std::unique_ptr<ScratchFolder> InMemory();
 
     const std::string& Path() const { return path_; }
 
@@ -96,9 +93,17 @@ struct SentRequest {
 };
 SentRequest LastRequest(const TForm1& form);
 
-// Points the window at the consumer (base URL, kSecret, blocking calls) and starts a session
-// of three lines.
-void PrepareWindow(TForm1& form, const std::string& baseUrl);
+// The headless window of a window benchmark: its data folder a scratch folder of its own (the
+// window writes its event counter there), pointed at a sample consumer of its own (base URL,
+// kSecret, blocking calls), with a session of three lines.
+struct WindowBench {
+    explicit WindowBench(const std::string& consumerProgram);
+
+    ScratchFolder dataFolder;
+    SampleConsumer consumer;
+    HeadlessToolkit toolkit;
+    TForm1 form;
+};
 
 // "12.3 us" and the like.
 std::string Figure(double value, int decimals, const std::string& unit);

@@ -8,8 +8,6 @@
 // The consumer is also found through ORVEL_SAMPLE_CONSUMER or next to this build's tools.
 
 #include "BenchSupport.h"
-#include "HeadlessToolkit.h"
-#include "MainFormUnit.h"
 
 #include <curl/curl.h>
 
@@ -136,15 +134,10 @@ int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     int rc = 0;
     try {
-        // The window writes its event counter after every dispatch: keep that in a scratch folder.
-        ScratchFolder folder;
-        setenv("XDG_DATA_HOME", folder.Path().c_str(), 1);
-
-        SampleConsumer consumer(FindConsumer(argc, argv));
-
-        HeadlessToolkit toolkit;
-        TForm1 form(toolkit);
-        PrepareWindow(form, consumer.BaseUrl());
+        WindowBench bench(FindConsumer(argc, argv));
+        SampleConsumer& consumer = bench.consumer;
+        HeadlessToolkit& toolkit = bench.toolkit;
+        TForm1& form = bench.form;
 
         // One settled poll, to take its request byte for byte for the bare POSTs.
         consumer.SetScenario(kSettlingScenario);
