@@ -5,7 +5,6 @@
 #include "OrvLib.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -68,124 +67,6 @@ template <typename Integer> void AppendInteger(std::string& out, Integer value) 
     out.append(buffer, result.ptr);
 }
 
-// printf's "%.15g" (in the C locale) of a normal, non-zero double, from the shortest digits
-// that read back as it (found far faster than exact rounding to a precision). With at most 15
-// of them they are the answer: the value lies closer to them than half a step of the 15-digit
-// grid. With 16 or 17 they round to the same 15 digits as the value itself: the value and the
-// shortest digits lie in its reading interval, and a halfway point between two 15-digit
-// numbers (a 16-digit number ending in 5) inside that interval would have been chosen as the
-// shortest digits, or lies beyond the value. Only shortest digits that are such a halfway
-// point themselves leave the rounding open; then the function gives nullptr.
-char* FormatLikePercentG15(double value, char* out) {
-    char shortest[40];
-    const auto result =
-        std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific);
-    // Layout: "-d.ddde-XX", sign and fraction optional.
-    const char* p = shortest;
-    const bool negative = *p == '-';
-    if (negative)
-        ++p;
-    char digits[24];
-    int count = 0;
-    for (; *p != 'e' && count < 20; ++p) {
-        if (*p != '.')
-            digits[count++] = *p;
-    }
-    if (*p != 'e' || count > 17)
-        return nullptr;
-    int exponent = 0;
-    ++p;
-    const bool negativeExponent = *p == '-';
-    ++p;
-    std::from_chars(p, result.ptr, exponent);
-    if (negativeExponent)
-        exponent = -exponent;
-
-    if (count > 15) {
-        if (count == 16 && digits[15] == '5')
-            return nullptr;
-        const bool up = digits[15] >= '5';
-        count = 15;
-        if (up) {
-            int i = count - 1;
-            for (; i >= 0 && digits[i] == '9'; --i)
-                digits[i] = '0';
-            if (i >= 0) {
-                ++digits[i];
-            } else {
-                digits[0] = '1';
-                ++exponent;
-            }
-        }
-        while (count > 1 && digits[count - 1] == '0')
-            --count;
-    }
-
-    char* q = out;
-    if (negative)
-        *q++ = '-';
-    if (exponent < -4 || exponent >= 15) {
-        *q++ = digits[0];
-        if (count > 1) {
-            *q++ = '.';
-            q = std::copy(digits + 1, digits + count, q);
-        }
-        *q++ = 'e';
-        *q++ = exponent < 0 ? '-' : '+';
-        const int magnitude = exponent < 0 ? -exponent : exponent;
-        if (magnitude < 10)
-            *q++ = '0';
-        q = std::to_chars(q, q + 4, magnitude).ptr;
-    } else if (exponent >= 0) {
-        for (int i = 0; i <= exponent; ++i)
-            *q++ = i < count ? digits[i] : '0';
-        if (count > exponent + 1) {
-            *q++ = '.';
-            q = std::copy(digits + exponent + 1, digits + count, q);
-        }
-    } else {
-        *q++ = '0';
-        *q++ = '.';
-        q = std::fill_n(q, -exponent - 1, '0');
-        q = std::copy(digits, digits + count, q);
-    }
-    return q;
-}
-
-// Amounts, prices and percentages mostly have at most three decimals. When the decimal with
-// the fewest of those (up to three) reads back as the value, it is the text: it has at most 15
-// digits, and by the argument above the value rounds to it.
-char* FormatShortDecimal(double value, char* out) {
-    static const double scales[] = {1.0, 10.0, 100.0, 1000.0};
-    static const int64_t powers[] = {1, 10, 100, 1000};
-    const double magnitude = std::fabs(value);
-    if (!(magnitude >= 0.001 && magnitude < 1e12))
-        return nullptr;
-    for (int decimals = 0; decimals < 4; ++decimals) {
-        const int64_t scaled = std::llround(magnitude * scales[decimals]);
-        if (static_cast<double>(scaled) / scales[decimals] != magnitude)
-            continue;
-        char* q = out;
-        if (value < 0)
-            *q++ = '-';
-        q = std::to_chars(q, q + 20, scaled / powers[decimals]).ptr;
-        int64_t fraction = scaled % powers[decimals];
-        if (fraction != 0) {
-            *q++ = '.';
-            int digits = decimals;
-            while (fraction % 10 == 0) {
-                fraction /= 10;
-                --digits;
-            }
-            for (int i = digits - 1; i >= 0; --i, fraction /= 10)
-                q[i] = static_cast<char>('0' + fraction % 10);
-            q += digits;
-        }
-        return q;
-    }
-    return nullptr;
-}
-
 void AppendReal(std::string& out, double value) {
     // No JSON number stands for these; jsoncpp writes them so, and the consumer has always seen
     // them this way.
@@ -197,18 +78,12 @@ void AppendReal(std::string& out, double value) {
         out += value < 0 ? "-1e+9999" : "1e+9999";
         return;
     }
-    // As printf's "%.15g" in the C locale, whatever the process's locale.
-    char buffer[64];
-    char* end = nullptr;
-    if (value == 0.0) {
-        end = std::copy_n(std::signbit(value) ? "-0" : "0", std::signbit(value) ? 2 : 1, buffer);
-    } else if (std::fabs(value) >= DBL_MIN) {
-        end = FormatShortDecimal(value, buffer);
-        if (!end)
-            end = FormatLikePercentG15(value, buffer);
-    }
-    if (!end)
-        end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
+    // As printf's "%.15g" in the C locale, whatever the process's locale; FormatDouble drops the
+    // sign of a zero, which jsoncpp keeps.
+    char buffer[orvlib::kMaxFormattedDouble];
+    char* const end = value == 0.0
+                          ? std::copy_n(std::signbit(value) ? "-0" : "0", std::signbit(value) ? 2 : 1, buffer)
+                          : buffer + orvlib::FormatDouble(value, '.', buffer);
     out.append(buffer, end);
     // A real stays recognisable as one: 21 goes out as "21.0".
     if (std::find_if(buffer, end, [](char c) { return c == '.' || c == 'e'; }) == end)

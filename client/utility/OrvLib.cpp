@@ -1,6 +1,8 @@
 #include "OrvLib.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -258,6 +260,94 @@ bool StrToDbl(std::string_view text, double& value) {
     return true;
 }
 
+namespace {
+
+// printf's "%.15g" (in the C locale) of a normal, non-zero double, from the shortest digits
+// that read back as it (found far faster than exact rounding to a precision). With at most 15
+// of them they are the answer: the value lies closer to them than half a step of the 15-digit
+// grid. With 16 or 17 they round to the same 15 digits as the value itself: the value and the
+// shortest digits lie in its reading interval, and a halfway point between two 15-digit
+// numbers (a 16-digit number ending in 5) inside that interval would have been chosen as the
+// shortest digits, or lies beyond the value. Only shortest digits that are such a halfway
+// point themselves leave the rounding open; then the function gives nullptr.
+char* FormatLikePercentG15(double value, char* out) {
+    char shortest[40];
+    const auto result =
+        std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific);
+    // Layout: "-d.ddde-XX", sign and fraction optional.
+    const char* p = shortest;
+    const bool negative = *p == '-';
+    if (negative)
+        ++p;
+    char digits[24];
+    int count = 0;
+    for (; *p != 'e' && count < 20; ++p) {
+        if (*p != '.')
+            digits[count++] = *p;
+    }
+    if (*p != 'e' || count > 17)
+        return nullptr;
+    int exponent = 0;
+    ++p;
+    const bool negativeExponent = *p == '-';
+    ++p;
+    std::from_chars(p, result.ptr, exponent);
+    if (negativeExponent)
+        exponent = -exponent;
+
+    if (count > 15) {
+        if (count == 16 && digits[15] == '5')
+            return nullptr;
+        const bool up = digits[15] >= '5';
+        count = 15;
+        if (up) {
+            int i = count - 1;
+            for (; i >= 0 && digits[i] == '9'; --i)
+                digits[i] = '0';
+            if (i >= 0) {
+                ++digits[i];
+            } else {
+                digits[0] = '1';
+                ++exponent;
+            }
+        }
+        while (count > 1 && digits[count - 1] == '0')
+            --count;
+    }
+
+    char* q = out;
+    if (negative)
+        *q++ = '-';
+    if (exponent < -4 || exponent >= 15) {
+        *q++ = digits[0];
+        if (count > 1) {
+            *q++ = '.';
+            q = std::copy(digits + 1, digits + count, q);
+        }
+        *q++ = 'e';
+        *q++ = exponent < 0 ? '-' : '+';
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10)
+            *q++ = '0';
+        q = std::to_chars(q, q + 4, magnitude).ptr;
+    } else if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i)
+            *q++ = i < count ? digits[i] : '0';
+        if (count > exponent + 1) {
+            *q++ = '.';
+            q = std::copy(digits + exponent + 1, digits + count, q);
+        }
+    } else {
+        *q++ = '0';
+        *q++ = '.';
+        q = std::fill_n(q, -exponent - 1, '0');
+        q = std::copy(digits, digits + count, q);
+    }
+    return q;
+}
+
+} // namespace
+
 std::size_t FormatDouble(double value, char decimalSeparator, char* out) {
     if (value == 0.0) {
         out[0] = '0'; // no "-0"
@@ -299,8 +389,13 @@ std::size_t FormatDouble(double value, char decimalSeparator, char* out) {
             return static_cast<std::size_t>(end - out);
         }
     }
-    const auto result = std::to_chars(out, out + kMaxFormattedDouble, value, std::chars_format::general, 15);
-    const auto length = static_cast<std::size_t>(result.ptr - out);
+    char* end = nullptr;
+    if (magnitude >= DBL_MIN && magnitude <= DBL_MAX)
+        end = FormatLikePercentG15(value, out);
+    // Exact rounding: subnormals, NaN, the infinities and the rare halfway case.
+    if (!end)
+        end = std::to_chars(out, out + kMaxFormattedDouble, value, std::chars_format::general, 15).ptr;
+    const auto length = static_cast<std::size_t>(end - out);
     if (decimalSeparator != '.') {
         for (std::size_t i = 0; i < length; ++i)
             if (out[i] == '.')
