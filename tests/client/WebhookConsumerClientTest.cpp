@@ -110,6 +110,15 @@ void FillEvent(DefaultEvent& event) {
     event.session.totalAmount = 6.2;
 }
 
+// A startSession of FillEvent's event from a fresh client, as a press sends it.
+WebhookResult SendStartSession(const std::string& baseUrl) {
+    WebhookConsumerClient client;
+    client.Init(SubscriptionId, Secret, baseUrl, true);
+    StartSessionEvent event;
+    FillEvent(event);
+    return client.startSession(event);
+}
+
 // One send operation of the client with the event it sends.
 struct Operation {
     std::string name;
@@ -361,11 +370,7 @@ TEST_F(WebhookClientTest, UnreadableStatusLineIsATransportError) {
     for (const std::string statusLine : {"HTTP/1.1 099 Odd", "HTTP/1.1 200OK", "HTTP/1.1 20 OK"}) {
         SCOPED_TRACE(statusLine);
         RawCapture capture(statusLine + "\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
-        WebhookConsumerClient client;
-        client.Init(SubscriptionId, Secret, capture.BaseUrl(), true);
-        StartSessionEvent event;
-        FillEvent(event);
-        const WebhookResult result = client.startSession(event);
+        const WebhookResult result = SendStartSession(capture.BaseUrl());
         EXPECT_GT(result.curlCode, 0);
         EXPECT_EQ(result.response.GetResult(), -1);
         EXPECT_FALSE(result.errorText.empty());
@@ -377,11 +382,7 @@ TEST_F(WebhookClientTest, EndlessHeadersEndTheExchange) {
     for (int i = 0; i < 40; ++i)
         answer += "X-Filler-" + std::to_string(i) + ": " + std::string(60000, 'h') + "\r\n";
     RawCapture capture(answer + "Content-Length: 2\r\nConnection: close\r\n\r\n{}");
-    WebhookConsumerClient client;
-    client.Init(SubscriptionId, Secret, capture.BaseUrl(), true);
-    StartSessionEvent event;
-    FillEvent(event);
-    const WebhookResult result = client.startSession(event);
+    const WebhookResult result = SendStartSession(capture.BaseUrl());
     EXPECT_GT(result.curlCode, 0);
     EXPECT_EQ(result.response.GetResult(), -1);
     EXPECT_TRUE(result.response.GetHeaders().empty());
@@ -574,11 +575,7 @@ TEST(WebhookClientRedirect, RedirectComesBackAsTheAnswer) {
         else
             response.set_content("{}", "application/json");
     });
-    WebhookConsumerClient client;
-    client.Init(SubscriptionId, Secret, server.BaseUrl(), true);
-    StartSessionEvent event;
-    FillEvent(event);
-    const WebhookResult result = client.startSession(event);
+    const WebhookResult result = SendStartSession(server.BaseUrl());
     EXPECT_EQ(result.curlCode, 0);
     EXPECT_EQ(result.response.GetResult(), 302);
     EXPECT_EQ(result.response.GetHeader("Location"), "/elsewhere");
@@ -587,11 +584,7 @@ TEST(WebhookClientRedirect, RedirectComesBackAsTheAnswer) {
 
 TEST_F(WebhookClientTest, NonHttpSchemesAreRefused) {
     testsupport::WriteFile(temp_.File("secret.txt"), "local file");
-    WebhookConsumerClient client;
-    client.Init(SubscriptionId, Secret, "file://" + temp_.Path() + "/", true);
-    StartSessionEvent event;
-    FillEvent(event);
-    const WebhookResult result = client.startSession(event);
+    const WebhookResult result = SendStartSession("file://" + temp_.Path() + "/");
     EXPECT_EQ(result.curlCode, CURLE_UNSUPPORTED_PROTOCOL);
     EXPECT_EQ(result.response.GetResult(), -1);
 }
