@@ -493,7 +493,7 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     if (appendTrace)
         trace += "\n=============== Error report ===============\n";
     trace += "Time: ";
-    trace += orvlib::NowIso8601();
+    trace += orvlib::FormatIso8601(orvlib::Now());
     trace += "\nURL: ";
     trace += result.url;
     trace += "\n\n--- Request ---\nPOST ";

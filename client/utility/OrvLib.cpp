@@ -561,30 +561,19 @@ std::string Iso8601Text(int64_t year, unsigned month, unsigned day, int hour, in
 
 } // namespace
 
-namespace {
-
-// The clock read once: the local calendar time and the milliseconds of its second. False when
-// the time cannot be shown in local time.
-bool LocalNow(struct tm& local, int64_t& millis) {
+double Now() {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
     int64_t seconds = ms / 1000;
-    millis = ms % 1000;
+    int64_t millis = ms % 1000;
     if (millis < 0) {
         millis += 1000;
         --seconds;
     }
     const time_t t = static_cast<time_t>(seconds);
     RefreshTimeZone(); // localtime_r need not notice a changed TZ on its own
-    return localtime_r(&t, &local) != nullptr;
-}
-
-} // namespace
-
-double Now() {
     struct tm local {};
-    int64_t millis = 0;
-    if (!LocalNow(local, millis))
+    if (!localtime_r(&t, &local))
         return 0.0;
     const int64_t days =
         DaysFromCivil(static_cast<int64_t>(local.tm_year) + 1900, static_cast<unsigned>(local.tm_mon + 1),
@@ -643,16 +632,6 @@ std::string FormatIso8601(double dateTime) {
         }
     }
     return Iso8601Text(year, month, day, hour, minute, second, millis, offsetSeconds);
-}
-
-std::string NowIso8601() {
-    struct tm local {};
-    int64_t millis = 0;
-    if (!LocalNow(local, millis))
-        return {};
-    return Iso8601Text(static_cast<int64_t>(local.tm_year) + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                       static_cast<unsigned>(local.tm_mday), local.tm_hour, local.tm_min, local.tm_sec,
-                       static_cast<int>(millis), local.tm_gmtoff);
 }
 
 bool TryParseInt64(const std::string& text, int64_t& value) {

@@ -51,9 +51,6 @@ double Now();
 // time. Empty for a value that is no date between the years 1 and 9999.
 std::string FormatIso8601(double dateTime);
 
-// FormatIso8601(Now()) from one reading of the clock, with the offset in force now.
-std::string NowIso8601();
-
 // Checked conversions: an optional sign followed by decimal digits, nothing else, in range.
 bool TryParseInt64(const std::string& text, int64_t& value);
 bool TryParseInt32(const std::string& text, int32_t& value);
