@@ -6,7 +6,6 @@
 #include <cryptopp/osrng.h>
 #include <cryptopp/sha.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <mutex>
@@ -109,41 +108,29 @@ bool DecodeCanonical(const std::string& text, std::string& bytes) {
 
 } // namespace
 
-bool HmacSha256(const Bytes& key, const Bytes& message, Bytes& output) {
+namespace {
+
+void Mac(const uint8_t* key, std::size_t keyLength, const uint8_t* message, std::size_t length,
+         uint8_t (&mac)[CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE]) {
     // An empty key is a valid HMAC key; give Crypto++ a real pointer all the same.
     static const uint8_t noKey = 0;
-    CryptoPP::HMAC<CryptoPP::SHA256> hmac(key.empty() ? &noKey : key.data(), key.size());
-    output.assign(CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE, 0);
-    hmac.Update(message.data(), message.size());
-    hmac.Final(output.data());
+    CryptoPP::HMAC<CryptoPP::SHA256> hmac(keyLength == 0 ? &noKey : key, keyLength);
+    hmac.CalculateDigest(mac, message, length);
+}
+
+} // namespace
+
+bool HmacSha256(const Bytes& key, const Bytes& message, Bytes& output) {
+    uint8_t mac[CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE];
+    Mac(key.data(), key.size(), message.data(), message.size(), mac);
+    output.assign(mac, mac + sizeof mac);
     return true;
 }
 
 std::string HmacSha256Base64(const std::string& key, const std::string& message) {
-    // HMAC (RFC 2104) on two hashes on the stack: the HMAC class allocates and wipes buffers
-    // of its own, which costs a send more than hashing its body does.
-    using CryptoPP::SHA256;
-    constexpr std::size_t blockSize = SHA256::BLOCKSIZE;
-    uint8_t pad[blockSize] = {};
-    if (key.size() > blockSize)
-        SHA256().CalculateDigest(pad, reinterpret_cast<const uint8_t*>(key.data()), key.size());
-    else
-        std::copy(key.begin(), key.end(), pad);
-    for (uint8_t& b : pad)
-        b ^= 0x36;
-    uint8_t inner[SHA256::DIGESTSIZE];
-    SHA256 innerHash;
-    innerHash.Update(pad, blockSize);
-    innerHash.Update(reinterpret_cast<const uint8_t*>(message.data()), message.size());
-    innerHash.Final(inner);
-    for (uint8_t& b : pad)
-        b ^= 0x36 ^ 0x5C;
-    uint8_t mac[SHA256::DIGESTSIZE];
-    SHA256 outerHash;
-    outerHash.Update(pad, blockSize);
-    outerHash.Update(inner, sizeof inner);
-    outerHash.Final(mac);
-    CryptoPP::SecureWipeArray(pad, blockSize);
+    uint8_t mac[CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE];
+    Mac(reinterpret_cast<const uint8_t*>(key.data()), key.size(),
+        reinterpret_cast<const uint8_t*>(message.data()), message.size(), mac);
     return Encode(mac, sizeof mac);
 }
 
