@@ -62,15 +62,28 @@ bool HasControlCharacter(const std::string& text) {
 
 // ---- debug traces ---------------------------------------------------------------------------
 
+// The system's temporary folder as the environment names it (the variables
+// std::filesystem::temp_directory_path reads, in its order), read without a file-system call:
+// the trace pool compares it on every send to tell whether its files still belong.
+std::string TempFolderSetting() {
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        if (const char* value = secure_getenv(name))
+            return value;
+    }
+    return "/tmp";
+}
+
 // A folder of our own under the system's temporary folder: per user, so another account on
-// the machine can neither read our traces nor plant files or links in our way.
+// the machine can neither read our traces nor plant files or links in our way. A temporary
+// folder that is no folder makes the mkdir below fail.
 std::string DebugFolder(uid_t user) {
-    std::error_code ec;
-    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
-    if (ec)
-        return std::string();
+    const std::string temp = TempFolderSetting();
+    if (temp.empty())
+        return std::string(); // as temp_directory_path, which refuses an empty name
     const std::string folder =
-        (temp / ("OrvelWebhookTester-debug-" + std::to_string(static_cast<unsigned long>(user)))).string();
+        (std::filesystem::path(temp) /
+         ("OrvelWebhookTester-debug-" + std::to_string(static_cast<unsigned long>(user))))
+            .string();
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return std::string();
     struct stat info {};
@@ -120,16 +133,6 @@ int OpenNextTraceSlot(const std::string& folder, uid_t user, std::string& path, 
         }
     }
     return -1;
-}
-
-// Where the debug folder goes: the variables temp_directory_path reads, in its order. Telling
-// whether a kept slot still belongs to the current folder takes no file-system call this way.
-std::string TempFolderSetting() {
-    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
-        if (const char* value = secure_getenv(name))
-            return value;
-    }
-    return "/tmp";
 }
 
 struct TraceSlot {

@@ -851,4 +851,23 @@ TEST_F(WebhookClientTest, HandedOnTraceFilesFollowTheTemporaryFolderAndItsRemova
     }
 }
 
+// A temporary folder that is unusable (a file, or an empty name) leaves the client without a
+// trace, never with one somewhere else, and the exchange still goes through.
+TEST_F(WebhookClientTest, UnusableTemporaryFolderMeansNoTrace) {
+    const std::string file = temp_.File("not-a-folder");
+    testsupport::WriteFile(file, "x");
+    const std::filesystem::path workingFolder = std::filesystem::current_path();
+    for (const std::string& setting : {file, std::string()}) {
+        SCOPED_TRACE("TMPDIR=\"" + setting + "\"");
+        ScopedEnv tmpdir("TMPDIR", setting);
+        auto client = MakeClient();
+        EXPECT_EQ(client->debugFile, "");
+        StartSessionEvent event;
+        FillEvent(event);
+        EXPECT_EQ(client->startSession(event).response.GetResult(), 200);
+        EXPECT_FALSE(std::filesystem::exists(workingFolder /
+                                             ("OrvelWebhookTester-debug-" + std::to_string(geteuid()))));
+    }
+}
+
 } // namespace
