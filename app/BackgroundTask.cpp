@@ -57,3 +57,8 @@ void BackgroundTask::Wait() {
         return;
     finishedCv_.wait(lock, [this] { return finished_; });
 }
+
+std::shared_ptr<void> BackgroundTask::KeepRunning() {
+    ++*handedOn_;
+    return std::shared_ptr<void>(nullptr, [handedOn = handedOn_](void*) { --*handedOn; });
+}

@@ -22,13 +22,18 @@ public:
 
     // Starts the body on another thread; a second call does nothing.
     void Start();
-    bool IsRunning() const { return running_; }
+    // From Start until the body has returned and every handle from KeepRunning is gone.
+    bool IsRunning() const { return running_ || *handedOn_ > 0; }
     bool HasStarted() const { return started_; }
     void Cancel() { cancelled_ = true; }
     bool IsCancelled() const { return cancelled_; }
-    // Waits until the body has returned (at once when never started). From the task's own
-    // thread it returns at once.
+    // Waits until the body has returned (at once when never started), not for the work it handed
+    // on. From the task's own thread it returns at once.
     void Wait();
+    // For a body that leaves the end of its work to another thread (a poll leaves its answer to the
+    // window's thread): the task counts as running until every copy of the handle is gone, even
+    // when the body has returned long before.
+    std::shared_ptr<void> KeepRunning();
 
 private:
     void Execute();
@@ -41,4 +46,6 @@ private:
     bool finished_ = false;
     std::atomic<bool> running_{false};
     std::atomic<bool> cancelled_{false};
+    // Handles from KeepRunning still held; shared with them, so one may outlive the task.
+    std::shared_ptr<std::atomic<int>> handedOn_ = std::make_shared<std::atomic<int>>(0);
 };

@@ -228,8 +228,10 @@ void TForm1::SendCancelExternalPayment(bool withDialog) {
 // A poll goes through three hands. The dispatch (inside SendEvent, on the window's thread) claims
 // polling and leaves the poll's event to be built once the window is back in its message loop,
 // that is after the send that dispatched it has counted. That queued step builds the event and
-// client and starts the task, which does only the exchange, off the window's thread, and comes
-// back once to have the answer taken in. So a poll crosses between the threads twice.
+// client and starts the task, which does only the exchange, off the window's thread, and hands
+// the answer back to the window to be taken in. So a poll crosses between the threads twice, and
+// neither side waits for the other: the task's thread is free at once for the next poll, which
+// the answer usually asks for.
 void TForm1::DispatchPoll(bool withDialog) {
     lastEventName = kPollEvent;
     PageControl1.SetActivePage(TabSheetExternalPayment);
@@ -242,10 +244,12 @@ void TForm1::DispatchPoll(bool withDialog) {
     pollingActive = true;
 
     auto prepared = std::make_shared<PreparedPoll>();
-    pollTask = CreateBackgroundTask([this, prepared](BackgroundTask& task) { RunPoll(task, *prepared); });
+    pollTask = CreateBackgroundTask([this, prepared](BackgroundTask& task) { RunPoll(task, prepared); });
     const std::weak_ptr<BackgroundTask> weakTask = pollTask;
     // A closing window drops queued work: the task then never starts.
     toolkit.Queue([this, weakTask, prepared] {
+        // Let go here when no poll takes it over.
+        ClientPtr previousClient = std::move(previousPollClient_);
         const std::shared_ptr<BackgroundTask> task = weakTask.lock();
         // Cancelled, or no longer the window's poll (a later dispatch took its place), before the
         // window got to it: nothing is sent.
@@ -262,6 +266,8 @@ void TForm1::DispatchPoll(bool withDialog) {
             PollExchange exchange = PollExchange::Prepare(*this, steps, pollWithDialog);
             prepared->client = exchange.client;
             prepared->event = exchange.event;
+            prepared->task = task;
+            prepared->previousClient = std::move(previousClient);
             spdPollExternalPayment.SetCaption("Bezig...");
             task->Start();
         } catch (...) {
@@ -274,43 +280,54 @@ void TForm1::DispatchPoll(bool withDialog) {
     });
 }
 
-// The body of a poll task: the exchange of the poll that the window has prepared, then its answer
-// taken in on the window's thread. A closing window refuses Synchronize: the task then just ends.
-void TForm1::RunPoll(BackgroundTask& task, PreparedPoll& poll) {
-    WebhookResult result;
+// The body of a poll task: the exchange of the poll that the window has prepared; its answer is
+// then taken in on the window's thread, and the task runs until it has been. A closing window
+// drops the answer.
+void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& poll) {
+    auto result = std::make_shared<WebhookResult>();
     std::exception_ptr failure;
     try {
-        result = poll.client->pollExternalPayment(*poll.event);
+        *result = poll->client->pollExternalPayment(*poll->event);
     } catch (...) {
         failure = std::current_exception();
     }
-
-    toolkit.Synchronize([&] {
-        // A cancelled poll's answer is not shown, read or applied, and no poll follows.
-        if (task.IsCancelled())
-            return;
-        spdPollExternalPayment.SetCaption(kPollEvent);
-        bool answerTakenIn = false;
-        try {
-            if (failure)
-                std::rethrow_exception(failure);
-            PollExchange exchange;
-            exchange.client = poll.client;
-            exchange.event = poll.event;
-            exchange.status = VerifyResponse(exchange.client, exchange.event, result, exchange.json);
-            const auto parsed = ReadAnswer(exchange, &parsePollExternalPaymentResult);
-            if (parsed)
-                AddMessages(parsed->messages, false);
-            pollingActive = false;
-            answerTakenIn = true;
-            TakeInPollAnswer(*this, exchange, parsed, result.response.GetBody().empty());
-        } catch (...) {
-            if (!answerTakenIn)
-                pollingActive = false;
-            Application::HandleException(toolkit, std::current_exception());
-        }
+    // The task itself is reached through the window's list of tasks, which keeps it while it runs.
+    toolkit.Queue([this, poll, result, failure, running = task.KeepRunning()] {
+        if (const std::shared_ptr<BackgroundTask> self = poll->task.lock())
+            TakeInPoll(*self, *poll, *result, failure);
     });
-    // The client goes here rather than on the window's thread, where the task itself is let go:
-    // closing its handle and connection is work the window need not wait for.
-    poll = PreparedPoll();
+    // Closing the last poll's client and its connection is work that neither the window nor this
+    // poll's exchange need wait for; here it overlaps with the window taking in the answer.
+    poll->previousClient.reset();
+}
+
+// A poll's answer, on the window's thread.
+void TForm1::TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const WebhookResult& result,
+                        const std::exception_ptr& failure) {
+    // A cancelled poll's answer is not shown, read or applied, and no poll follows.
+    if (task.IsCancelled())
+        return;
+    spdPollExternalPayment.SetCaption(kPollEvent);
+    PollExchange exchange;
+    exchange.client = std::move(poll.client);
+    exchange.event = std::move(poll.event);
+    bool answerTakenIn = false;
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+        exchange.status = VerifyResponse(exchange.client, exchange.event, result, exchange.json);
+        const auto parsed = ReadAnswer(exchange, &parsePollExternalPaymentResult);
+        if (parsed)
+            AddMessages(parsed->messages, false);
+        pollingActive = false;
+        answerTakenIn = true;
+        TakeInPollAnswer(*this, exchange, parsed, result.response.GetBody().empty());
+    } catch (...) {
+        if (!answerTakenIn)
+            pollingActive = false;
+        Application::HandleException(toolkit, std::current_exception());
+    }
+    // The next poll's task lets the client go; without a next poll it goes here.
+    if (pollingActive)
+        previousPollClient_ = std::move(exchange.client);
 }

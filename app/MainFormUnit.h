@@ -21,6 +21,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -295,8 +296,13 @@ private:
     struct PreparedPoll {
         ClientPtr client;
         boost::shared_ptr<Tarn::Webhooks::PollExternalPaymentEvent> event;
+        std::weak_ptr<BackgroundTask> task;
+        // The client of the poll before, let go by this poll's task (see RunPoll).
+        ClientPtr previousClient;
     };
-    void RunPoll(BackgroundTask& task, PreparedPoll& poll);
+    void RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& poll);
+    void TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const Tarn::Webhooks::WebhookResult& result,
+                    const std::exception_ptr& failure);
 
     // Item handles of the grid's columns, in column order.
     struct GridItems {
@@ -313,6 +319,8 @@ private:
     // cancels them all, the destructor waits for them.
     std::mutex tasksMutex_;
     std::vector<std::shared_ptr<BackgroundTask>> tasks_;
+    // The client of the last poll whose answer asked for another, waiting for that poll's task.
+    ClientPtr previousPollClient_;
 
     // Writes event-counter.ini. Declared last, so it is destroyed first: the last counter is
     // in its file before anything else of the window goes.

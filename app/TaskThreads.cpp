@@ -7,7 +7,8 @@ TaskThreads& TaskThreads::Shared() {
     return threads;
 }
 
-TaskThreads::TaskThreads(std::chrono::milliseconds idleTime) : idleTime_(idleTime) {}
+TaskThreads::TaskThreads(std::chrono::milliseconds idleTime, std::chrono::microseconds awakeTime)
+    : idleTime_(idleTime), awakeTime_(awakeTime) {}
 
 TaskThreads::~TaskThreads() {
     std::map<std::thread::id, std::thread> threads;
@@ -34,16 +35,21 @@ void TaskThreads::Run(std::function<void()> job) {
         ended_.clear();
 
         jobs_.push_back(std::move(job));
-        if (idle_ >= jobs_.size()) {
-            wake = true;
-        } else {
-            try {
-                std::thread thread([this] { Work(); });
-                const std::thread::id id = thread.get_id();
-                threads_.emplace(id, std::move(thread));
-            } catch (...) {
-                jobs_.pop_back();
-                throw;
+        queued_ = jobs_.size();
+        // An awake thread finds the job by itself; else a sleeping one is woken, or a new one starts.
+        if (awake_ < jobs_.size()) {
+            if (idle_ >= jobs_.size()) {
+                wake = true;
+            } else {
+                try {
+                    std::thread thread([this] { Work(); });
+                    const std::thread::id id = thread.get_id();
+                    threads_.emplace(id, std::move(thread));
+                } catch (...) {
+                    jobs_.pop_back();
+                    queued_ = jobs_.size();
+                    throw;
+                }
             }
         }
     }
@@ -64,6 +70,7 @@ void TaskThreads::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         ++idle_;
+        StayAwake(lock);
         cv_.wait_for(lock, idleTime_, [this] { return !jobs_.empty() || stopping_; });
         --idle_;
         if (jobs_.empty()) {
@@ -74,9 +81,24 @@ void TaskThreads::Work() {
         }
         std::function<void()> job = std::move(jobs_.front());
         jobs_.pop_front();
+        queued_ = jobs_.size();
         lock.unlock();
         job();
         job = nullptr; // what it holds goes before the thread waits again
         lock.lock();
     }
+}
+
+void TaskThreads::StayAwake(std::unique_lock<std::mutex>& lock) {
+    if (!jobs_.empty() || stopping_ || awakeTime_.count() <= 0)
+        return;
+    // Counted under the lock, like the queue: Run then either sees this thread awake and relies
+    // on it to find the job, or sees it asleep (after the count went down) and wakes it.
+    ++awake_;
+    lock.unlock();
+    const auto until = std::chrono::steady_clock::now() + awakeTime_;
+    while (queued_.load() == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    lock.lock();
+    --awake_;
 }

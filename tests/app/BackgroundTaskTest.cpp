@@ -105,3 +105,29 @@ TEST(BackgroundTaskTest, ClosingTheToolkitReleasesATaskWaitingForTheWindow) {
     EXPECT_TRUE(refused);
     EXPECT_EQ(0, ranOnWindow);
 }
+
+// A body that leaves the end of its work to the window: the task runs until the window has done
+// it, but whoever waits for the task waits only for the body (a closing window drops the work).
+TEST(BackgroundTaskTest, RunsOnUntilTheWorkItHandedOnIsDone) {
+    HeadlessToolkit toolkit;
+    bool windowDidIt = false; // belongs to the window thread
+    auto task = std::make_unique<BackgroundTask>([&](BackgroundTask& self) {
+        toolkit.Queue([&windowDidIt, running = self.KeepRunning()] { windowDidIt = true; });
+    });
+    task->Start();
+    task->Wait();
+    EXPECT_TRUE(task->IsRunning()) << "its end is still queued for the window";
+    EXPECT_FALSE(windowDidIt);
+    toolkit.ProcessMessages();
+    EXPECT_TRUE(windowDidIt);
+    EXPECT_FALSE(task->IsRunning());
+
+    // The work handed on may outlive the task itself.
+    task = std::make_unique<BackgroundTask>([&](BackgroundTask& self) {
+        toolkit.Queue([running = self.KeepRunning()] {});
+    });
+    task->Start();
+    task->Wait();
+    task.reset();
+    toolkit.Close(); // drops the queued work, and its handle with it
+}

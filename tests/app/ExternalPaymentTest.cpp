@@ -230,6 +230,26 @@ TEST_F(ExternalPaymentTest, CancelWhileAPollIsInFlightDropsItsAnswer) {
     EXPECT_EQ(form->mmResponseBody.Text(), "{}");
 }
 
+// The exchange is over and its answer waits for the window, which is busy: a cancel now still
+// keeps that answer out, and no poll follows it.
+TEST_F(ExternalPaymentTest, CancelAfterThePollsAnswerArrivedButBeforeTheWindowTookItInDropsIt) {
+    StartPolling("[" + Answer(R"("started": true, "message": "late")") + "]");
+    PumpUntilPollInFlight(1);
+    const std::shared_ptr<BackgroundTask> answered = form->pollTask;
+    // The window does not pump meanwhile: the task's exchange ends and its answer stays queued.
+    answered->Wait();
+    EXPECT_TRUE(answered->IsRunning()) << "its answer has not been taken in";
+
+    ASSERT_EQ(Press(&TForm1::spdCancelExternalPaymentClick), "");
+    EXPECT_TRUE(answered->IsCancelled());
+    PumpUntilPollingOver();
+    EXPECT_EQ(Boxes(), "||||");
+    EXPECT_EQ(Buttons(), "1/000");
+    EXPECT_EQ(Polls(), 1u);
+    EXPECT_EQ(Log().back()["event"].asString(), "cancelExternalPayment");
+    EXPECT_EQ(form->mmResponseBody.Text(), "{}");
+}
+
 TEST_F(ExternalPaymentTest, CancelBeforeThePollWentOutSendsNothing) {
     StartPolling("[" + Answer(R"("confirmed": true)") + "]");
     // The poll dispatched by the start's answer has not got to the window yet.

@@ -65,3 +65,16 @@ TEST(TaskThreadsTest, AThreadIdleForTooLongEndsAndANewOneTakesTheNextJob) {
     done.get_future().wait();
     EXPECT_TRUE(ran);
 }
+
+// A thread stays awake for a moment after a job and then goes to sleep: a job queued just as it
+// does must still find a thread (an hour of idle time would show a stranded job as a hang).
+TEST(TaskThreadsTest, JobsQueuedAsTheWaitingThreadFallsAsleepAreNeverStranded) {
+    TaskThreads threads(std::chrono::hours(1), std::chrono::microseconds(50));
+    for (int round = 0; round < 400; ++round) {
+        std::promise<void> ran;
+        threads.Run([&] { ran.set_value(); });
+        ASSERT_EQ(ran.get_future().wait_for(30s), std::future_status::ready) << "round " << round;
+        // Around the moment the thread stops waiting awake.
+        std::this_thread::sleep_for(std::chrono::microseconds(round % 100));
+    }
+}
