@@ -264,6 +264,8 @@ void TForm1::DispatchPoll(bool withDialog) {
                                                        &WebhookConsumerClient::pollExternalPayment);
             steps.beforeSend = [this](PollExternalPaymentEvent& event) { FillExternalPayment(event); };
             PollExchange exchange = PollExchange::Prepare(*this, steps, pollWithDialog);
+            // Its trace is written when the next poll's task lets the client go.
+            exchange.client->DeferTraceWrites();
             prepared->client = exchange.client;
             prepared->event = exchange.event;
             prepared->task = task;

@@ -352,6 +352,7 @@ WebhookConsumerClient::WebhookConsumerClient(long connectTimeout, long totalTime
 WebhookConsumerClient::~WebhookConsumerClient() {
     if (curl_)
         curl_easy_cleanup(static_cast<CURL*>(curl_));
+    WriteDeferredTrace();
     if (traceFd_ >= 0) {
         // The file may still hold the trace of an earlier client.
         if (!traceWritten_)
@@ -379,6 +380,23 @@ void WebhookConsumerClient::WriteTrace(const std::string& text, bool append) {
     }
     traceSize_ = size;
     traceWritten_ = true;
+}
+
+void WebhookConsumerClient::StoreTrace(std::string text, bool append) {
+    WriteDeferredTrace();
+    if (!deferTrace_) {
+        WriteTrace(text, append);
+        return;
+    }
+    deferredTrace_ = std::move(text);
+    deferredAppend_ = append;
+}
+
+void WebhookConsumerClient::WriteDeferredTrace() {
+    if (deferredTrace_.empty())
+        return;
+    WriteTrace(deferredTrace_, deferredAppend_);
+    deferredTrace_.clear();
 }
 
 void WebhookConsumerClient::Init(const UTF8String& subscriptionId, const UTF8String& secret,
@@ -516,7 +534,7 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
         result.curlCode = static_cast<short>(code);
         result.errorText = text;
         trace += "--- Not sent ---\nCURL code " + std::to_string(code) + ": " + text + "\n";
-        WriteTrace(trace, appendTrace);
+        StoreTrace(std::move(trace), appendTrace);
         return result;
     };
 
@@ -630,7 +648,7 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     if (result.curlCode != CURLE_OK)
         trace += "\n--- Transport error ---\nCURL code " + std::to_string(result.curlCode) + ": " +
                  CurlCodeToString(result.curlCode) + "\n" + result.errorText + "\n";
-    WriteTrace(trace, appendTrace);
+    StoreTrace(std::move(trace), appendTrace);
     return result;
 }
 

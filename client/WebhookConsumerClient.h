@@ -89,11 +89,18 @@ public:
 
     // The trace of this client's last exchange; set by Init.
     UTF8String debugFile;
+    // From now on an exchange's trace goes into debugFile when the client goes (or just before the
+    // trace of its next exchange), not before the call returns: for a caller that hands the answer
+    // on at once and lets the client go later, off its way.
+    void DeferTraceWrites() { deferTrace_ = true; }
 
 private:
     WebhookResult send(const std::string& eventName, const WebhookEvent& event);
     WebhookResult send(const std::string& eventName, std::string body);
     void WriteTrace(const std::string& text, bool append);
+    // WriteTrace now, or when the deferred trace is due.
+    void StoreTrace(std::string text, bool append);
+    void WriteDeferredTrace();
 
     long connectTimeout_;
     long totalTimeout_;
@@ -110,6 +117,9 @@ private:
     std::string tracePath_;     // debugFile as opened
     uint64_t traceEra_ = 0;     // which debug folder it belongs to, as the process's file pool counts
     bool traceWritten_ = false; // this client's own trace is in the file
+    bool deferTrace_ = false;
+    std::string deferredTrace_; // waiting for WriteDeferredTrace
+    bool deferredAppend_ = false;
 };
 
 } // namespace Webhooks

@@ -87,6 +87,12 @@ TEST(ToJson, DeepNestingIsRefusedWithoutExhaustingTheStack) {
         deepObjects += "{\"a\":";
     deepObjects += "1" + std::string(100000, '}');
     EXPECT_FALSE(ToJSON(deepObjects, json));
+    // The reader that gave up half-way through reads the next document from its start.
+    ASSERT_TRUE(ToJSON(R"({"after": [1, 2]})", json));
+    EXPECT_EQ(json["after"][1].asInt(), 2);
+    EXPECT_FALSE(ToJSON(R"({"cut": [1, )", json));
+    ASSERT_TRUE(ToJSON("[3]", json));
+    EXPECT_EQ(json[0].asInt(), 3);
 }
 
 TEST(ToJsonString, CompactRawUtf8AndFifteenDigits) {

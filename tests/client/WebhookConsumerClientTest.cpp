@@ -712,6 +712,30 @@ TEST_F(WebhookClientTest, DebugFileIsPrivateUniqueAndHoldsTheLastExchange) {
     EXPECT_NE(ReadFile(refused.debugFile).find(curl_easy_strerror(CURLE_COULDNT_CONNECT)), std::string::npos);
 }
 
+// A deferred trace is in the file once the client goes, and an error report about the exchange
+// still follows it there.
+TEST_F(WebhookClientTest, DeferredTraceIsWrittenWhenTheClientGoes) {
+    auto client = MakeClient();
+    const std::string path = client->debugFile;
+    client->DeferTraceWrites();
+    StartSessionEvent event;
+    FillEvent(event);
+    client->startSession(event);
+    EXPECT_EQ(ReadFile(path).find("/startSession"), std::string::npos) << "not yet";
+    ErrorEvent report;
+    report.error = Error("INVALID_JSON", "You returned invalid JSON.");
+    report.event = boost::make_shared<StartSessionEvent>(event);
+    client->sendError("startSession", report);
+    client.reset();
+
+    const std::string trace = ReadFile(path);
+    const auto startPos = trace.find(consumer_.BaseUrl() + "startSession");
+    const auto errorPos = trace.find(consumer_.BaseUrl() + "error");
+    ASSERT_NE(startPos, std::string::npos);
+    ASSERT_NE(errorPos, std::string::npos);
+    EXPECT_LT(startPos, errorPos);
+}
+
 TEST_F(WebhookClientTest, TraceFilesAreReusedButNeverShared) {
     auto kept = MakeClient();
     PauseSessionEvent event;
