@@ -53,6 +53,51 @@ void GlobalInitOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Easy handles of finished clients, reset and ready for the next one. A handle keeps the
+// machinery libcurl sets up around its first transfer (its own multi handle, the wake-up
+// socket pair, the buffers), which costs a poll as much as its trace. No connection stays in a
+// handle: every transfer is made with CURLOPT_FORBID_REUSE, so each exchange has a connection
+// of its own, as with a fresh handle, and nothing can be sent twice on a stale one.
+class CurlHandles {
+public:
+    static CurlHandles& Instance() {
+        // Never destroyed: a client may outlive the other statics.
+        static CurlHandles* const handles = new CurlHandles;
+        return *handles;
+    }
+
+    CURL* Take() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!idle_.empty()) {
+                CURL* handle = idle_.back();
+                idle_.pop_back();
+                return handle;
+            }
+        }
+        return curl_easy_init();
+    }
+
+    void Give(CURL* handle) {
+        // Back to the defaults: nothing of this client's request is left for the next.
+        curl_easy_reset(handle);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (idle_.size() < MaxIdle) {
+                idle_.push_back(handle);
+                return;
+            }
+        }
+        curl_easy_cleanup(handle);
+    }
+
+private:
+    // A chain of polls uses two at a time, a press one.
+    static constexpr std::size_t MaxIdle = 4;
+    std::mutex mutex_;
+    std::vector<CURL*> idle_;
+};
+
 bool HasControlCharacter(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char ch) {
         const auto c = static_cast<unsigned char>(ch);
@@ -346,12 +391,12 @@ std::string CurlCodeToString(short curlCode) {
 WebhookConsumerClient::WebhookConsumerClient(long connectTimeout, long totalTimeout)
     : connectTimeout_(connectTimeout), totalTimeout_(totalTimeout) {
     GlobalInitOnce();
-    curl_ = curl_easy_init();
+    curl_ = CurlHandles::Instance().Take();
 }
 
 WebhookConsumerClient::~WebhookConsumerClient() {
     if (curl_)
-        curl_easy_cleanup(static_cast<CURL*>(curl_));
+        CurlHandles::Instance().Give(static_cast<CURL*>(curl_));
     WriteDeferredTrace();
     if (traceFd_ >= 0) {
         // The file may still hold the trace of an earlier client.
@@ -575,13 +620,18 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     Transfer transfer;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    // A second exchange of this client (an error report) keeps the open connection but not the
-    // previous request's options; a fresh handle has none to forget.
+    // A second exchange of this client (an error report) must not inherit the first one's
+    // options; a handle from CurlHandles has been reset already.
     if (curlUsed_)
         curl_easy_reset(curl);
     curlUsed_ = true;
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_URL, result.url.c_str());
+    // Whatever a used handle could remember, it behaves like a fresh one: a connection of its
+    // own for each exchange, the name looked up anew, no TLS session resumed.
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);

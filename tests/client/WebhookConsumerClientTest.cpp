@@ -13,6 +13,7 @@
 #include <httplib.h>
 #include <json/value.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <boost/make_shared.hpp>
 #include <chrono>
@@ -582,6 +583,38 @@ TEST(WebhookClientRedirect, RedirectComesBackAsTheAnswer) {
     EXPECT_EQ(server.Paths(), std::vector<std::string>{"/startSession"});
 }
 
+// Clients pass their transport on to later ones: a later exchange must still have a connection
+// of its own (a kept-alive one could have a request sent twice), an error report as well.
+TEST(WebhookClientConnections, EveryExchangeHasAConnectionOfItsOwn) {
+    TempDir temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path());
+    std::mutex mutex;
+    std::vector<int> ports;
+    LoopbackServer server([&](const httplib::Request& request, httplib::Response& response) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ports.push_back(request.remote_port);
+        }
+        response.set_content("{}", "application/json");
+    });
+    SendStartSession(server.BaseUrl());
+    SendStartSession(server.BaseUrl());
+    WebhookConsumerClient client;
+    client.Init(SubscriptionId, Secret, server.BaseUrl(), true);
+    PauseSessionEvent event;
+    FillEvent(event);
+    client.pauseSession(event);
+    ErrorEvent report;
+    report.error = Error("INVALID_JSON", "You returned invalid JSON.");
+    report.event = boost::make_shared<PauseSessionEvent>(event);
+    client.sendError("pauseSession", report);
+
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(ports.size(), 4u);
+    std::sort(ports.begin(), ports.end());
+    EXPECT_EQ(std::adjacent_find(ports.begin(), ports.end()), ports.end()) << "a connection was used twice";
+}
+
 TEST_F(WebhookClientTest, NonHttpSchemesAreRefused) {
     testsupport::WriteFile(temp_.File("secret.txt"), "local file");
     const WebhookResult result = SendStartSession("file://" + temp_.Path() + "/");
@@ -638,6 +671,15 @@ TEST(SelfSignedConsumer, RefusedWhenVerifyingAcceptedWhenNot) {
         ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(log[0]["path"].asString(), "/startSession");
         EXPECT_TRUE(log[0]["signatureValid"].asBool());
+    }
+    // Verifying again refuses the consumer, though this client may have the transport of the one
+    // that did not verify, with its TLS session.
+    {
+        WebhookConsumerClient client;
+        client.Init(SubscriptionId, Secret, consumer.BaseUrl(), true);
+        const WebhookResult result = client.startSession(event);
+        EXPECT_EQ(result.curlCode, CURLE_PEER_FAILED_VERIFICATION);
+        EXPECT_EQ(consumer.Log().size(), 1u);
     }
 }
 
