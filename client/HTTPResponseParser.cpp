@@ -1,8 +1,8 @@
 #include "HTTPResponseParser.h"
 
 #include <cstddef>
+#include <string_view>
 #include <utility>
-#include <vector>
 
 namespace OrvCurl {
 
@@ -20,13 +20,7 @@ char ToLowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::string ToLowerAscii(std::string text) {
-    for (char& c : text)
-        c = ToLowerAscii(c);
-    return text;
-}
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -64,30 +58,36 @@ bool IsTokenChar(char ch) {
     }
 }
 
-// Splits the block into lines; "\r\n" and a bare "\n" both end a line.
-std::vector<std::string> SplitLines(const std::string& block) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < block.size()) {
-        std::size_t end = block.find('\n', start);
-        if (end == std::string::npos)
-            end = block.size();
-        std::size_t stop = end;
-        if (stop > start && block[stop - 1] == '\r')
-            --stop;
-        lines.emplace_back(block, start, stop - start);
-        start = end + 1;
-    }
-    return lines;
+// The line that begins at start, without its end ("\r\n" or a bare "\n"); next receives where
+// the following line begins.
+std::string_view LineAt(std::string_view block, std::size_t start, std::size_t& next) {
+    std::size_t end = block.find('\n', start);
+    if (end == std::string_view::npos)
+        end = block.size();
+    next = end + 1;
+    std::size_t stop = end;
+    if (stop > start && block[stop - 1] == '\r')
+        --stop;
+    return block.substr(start, stop - start);
+}
+
+bool StartsWithHttp(std::string_view line) {
+    return line.compare(0, 5, "HTTP/") == 0;
+}
+
+bool IsDigitText(std::string_view text) {
+    for (char c : text)
+        if (!IsDigit(c))
+            return false;
+    return true;
 }
 
 // "HTTP/1.1 200 OK", "HTTP/1.0 404", "HTTP/2 200": the version, a blank, three digits, then
 // nothing or a blank and a reason phrase that may be empty or hold blanks.
-bool ParseStatusLine(const std::string& line, int& status, std::string& reason) {
-    static const std::string prefix = "HTTP/";
-    if (line.compare(0, prefix.size(), prefix) != 0)
+bool ParseStatusLine(std::string_view line, int& status, std::string& reason) {
+    if (!StartsWithHttp(line))
         return false;
-    std::size_t pos = prefix.size();
+    std::size_t pos = 5;
     const std::size_t majorStart = pos;
     while (pos < line.size() && IsDigit(line[pos]))
         ++pos;
@@ -104,7 +104,7 @@ bool ParseStatusLine(const std::string& line, int& status, std::string& reason) 
     if (pos >= line.size() || line[pos] != ' ')
         return false;
     ++pos;
-    if (line.size() - pos < 3 || !IsDigit(line[pos]) || !IsDigit(line[pos + 1]) || !IsDigit(line[pos + 2]))
+    if (line.size() - pos < 3 || !IsDigitText(line.substr(pos, 3)))
         return false;
     const int code = (line[pos] - '0') * 100 + (line[pos + 1] - '0') * 10 + (line[pos + 2] - '0');
     if (code < 100)
@@ -113,54 +113,59 @@ bool ParseStatusLine(const std::string& line, int& status, std::string& reason) 
     if (pos < line.size() && line[pos] != ' ')
         return false;
     status = code;
-    reason = pos < line.size() ? line.substr(pos + 1) : std::string();
+    reason = pos < line.size() ? std::string(line.substr(pos + 1)) : std::string();
     return true;
 }
 
 } // namespace
 
+// Works on views of the block: an answer's headers are read on the way from the consumer to the
+// window, where every copy counts.
 bool HTTPResponseParser::Parse(const std::string& headerBlock, std::string body) {
     status_ = -1;
     reasonPhrase_.clear();
     headers_.clear();
     body_ = std::move(body);
-
-    const std::vector<std::string> lines = SplitLines(headerBlock);
+    const std::string_view block = headerBlock;
 
     // Each block begins after an empty line (or at the start). Interim 1xx responses come
     // first, so the last block that begins with "HTTP/" is the final response; blocks without a
     // status line (trailers) are not part of it.
-    std::size_t finalStart = lines.size();
+    std::size_t finalStart = std::string_view::npos;
     bool atBlockStart = true;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].empty()) {
+    for (std::size_t start = 0, next = 0; start < block.size(); start = next) {
+        const std::string_view line = LineAt(block, start, next);
+        if (line.empty()) {
             atBlockStart = true;
             continue;
         }
-        if (atBlockStart && lines[i].compare(0, 5, "HTTP/") == 0)
-            finalStart = i;
+        if (atBlockStart && StartsWithHttp(line))
+            finalStart = start;
         atBlockStart = false;
     }
-    if (finalStart == lines.size())
+    if (finalStart == std::string_view::npos)
         return false;
 
+    std::size_t next = 0;
     int status = -1;
     std::string reason;
-    std::map<std::string, std::string> spellingByLowerName;
-    if (!ParseStatusLine(lines[finalStart], status, reason))
+    if (!ParseStatusLine(LineAt(block, finalStart, next), status, reason))
         return false;
 
-    for (std::size_t i = finalStart + 1; i < lines.size() && !lines[i].empty(); ++i) {
-        const std::string& line = lines[i];
+    for (std::size_t start = next; start < block.size(); start = next) {
+        const std::string_view line = LineAt(block, start, next);
+        if (line.empty())
+            break;
         // Obsolete line folding continues the previous header; such continuations are dropped.
         if (IsBlank(line[0]))
             continue;
         const std::size_t colon = line.find(':');
-        if (colon == std::string::npos || colon == 0)
+        if (colon == std::string_view::npos || colon == 0)
             continue;
+        const std::string_view name = line.substr(0, colon);
         bool validName = true;
         for (std::size_t k = 0; k < colon && validName; ++k)
-            validName = IsTokenChar(line[k]);
+            validName = IsTokenChar(name[k]);
         if (!validName)
             continue;
         std::size_t valueStart = colon + 1;
@@ -169,14 +174,15 @@ bool HTTPResponseParser::Parse(const std::string& headerBlock, std::string body)
             ++valueStart;
         while (valueEnd > valueStart && IsBlank(line[valueEnd - 1]))
             --valueEnd;
-        std::string name = line.substr(0, colon);
         // One entry per name regardless of letter case: a repeated header keeps its last value
-        // (under its last spelling).
-        auto& spelling = spellingByLowerName[ToLowerAscii(name)];
-        if (!spelling.empty())
-            headers_.erase(spelling);
-        spelling = name;
-        headers_[std::move(name)] = line.substr(valueStart, valueEnd - valueStart);
+        // (under its last spelling). An answer has a handful of headers: a look at each is enough.
+        for (auto it = headers_.begin(); it != headers_.end(); ++it) {
+            if (EqualsIgnoringCase(it->first, name)) {
+                headers_.erase(it);
+                break;
+            }
+        }
+        headers_.emplace(std::string(name), std::string(line.substr(valueStart, valueEnd - valueStart)));
     }
 
     status_ = status;

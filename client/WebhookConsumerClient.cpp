@@ -447,7 +447,7 @@ void WebhookConsumerClient::WriteDeferredTrace() {
 void WebhookConsumerClient::Init(const UTF8String& subscriptionId, const UTF8String& secret,
                                  const UTF8String& baseUrl, bool verifyPeer) {
     subscriptionId_ = subscriptionId;
-    key_ = OrvCrypt::Base64decode(secret);
+    signingKey_ = std::make_unique<OrvCrypt::HmacSha256Key>(OrvCrypt::Base64decode(secret));
     baseUrl_ = baseUrl;
     verifyPeer_ = verifyPeer;
     if (traceFd_ < 0) {
@@ -465,7 +465,10 @@ void WebhookConsumerClient::Init(const UTF8String& subscriptionId, const UTF8Str
 }
 
 std::string WebhookConsumerClient::sign(const std::string& body) const {
-    return OrvCrypt::HmacSha256Base64(key_, body);
+    // Before Init the key is empty, as the secret then is.
+    if (!signingKey_)
+        signingKey_ = std::make_unique<OrvCrypt::HmacSha256Key>(std::string());
+    return signingKey_->SignBase64(body);
 }
 
 WebhookResult WebhookConsumerClient::startSession(const StartSessionEvent& event) {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "HTTPResponseParser.h"
+#include "OrvCrypt.h"
 #include "ResponseRecords.h"
 
 #include <boost/optional.hpp>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace Tarn {
@@ -105,7 +107,8 @@ private:
     long connectTimeout_;
     long totalTimeout_;
     UTF8String subscriptionId_;
-    std::string key_;
+    // The decoded secret, prepared for signing; set by Init.
+    mutable std::unique_ptr<OrvCrypt::HmacSha256Key> signingKey_;
     UTF8String baseUrl_;
     bool verifyPeer_ = true;
     std::string lastBody_;

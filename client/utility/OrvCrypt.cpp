@@ -108,30 +108,32 @@ bool DecodeCanonical(const std::string& text, std::string& bytes) {
 
 } // namespace
 
-namespace {
+struct HmacSha256Key::Mac {
+    CryptoPP::HMAC<CryptoPP::SHA256> hmac;
+};
 
-void Mac(const uint8_t* key, std::size_t keyLength, const uint8_t* message, std::size_t length,
-         uint8_t (&mac)[CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE]) {
+HmacSha256Key::HmacSha256Key(const std::string& key) : mac_(std::make_unique<Mac>()) {
     // An empty key is a valid HMAC key; give Crypto++ a real pointer all the same.
     static const uint8_t noKey = 0;
-    CryptoPP::HMAC<CryptoPP::SHA256> hmac(keyLength == 0 ? &noKey : key, keyLength);
-    hmac.CalculateDigest(mac, message, length);
+    mac_->hmac.SetKey(key.empty() ? &noKey : reinterpret_cast<const uint8_t*>(key.data()), key.size());
 }
 
-} // namespace
+HmacSha256Key::~HmacSha256Key() = default;
+
+std::string HmacSha256Key::SignBase64(const std::string& message) {
+    uint8_t mac[CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE];
+    mac_->hmac.CalculateDigest(mac, reinterpret_cast<const uint8_t*>(message.data()), message.size());
+    return Encode(mac, sizeof mac);
+}
+
+void HmacSha256Key::Sign(const uint8_t* message, std::size_t length, Bytes& output) {
+    output.resize(CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE);
+    mac_->hmac.CalculateDigest(output.data(), message, length);
+}
 
 bool HmacSha256(const Bytes& key, const Bytes& message, Bytes& output) {
-    uint8_t mac[CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE];
-    Mac(key.data(), key.size(), message.data(), message.size(), mac);
-    output.assign(mac, mac + sizeof mac);
+    HmacSha256Key(std::string(key.begin(), key.end())).Sign(message.data(), message.size(), output);
     return true;
-}
-
-std::string HmacSha256Base64(const std::string& key, const std::string& message) {
-    uint8_t mac[CryptoPP::HMAC<CryptoPP::SHA256>::DIGESTSIZE];
-    Mac(reinterpret_cast<const uint8_t*>(key.data()), key.size(),
-        reinterpret_cast<const uint8_t*>(message.data()), message.size(), mac);
-    return Encode(mac, sizeof mac);
 }
 
 std::string Base64encode(const Bytes& bytes) {

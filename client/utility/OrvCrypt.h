@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,24 @@ using Bytes = std::vector<uint8_t>;
 // HMAC-SHA256 of message under key into output (32 bytes). Returns true.
 bool HmacSha256(const Bytes& key, const Bytes& message, Bytes& output);
 
-// Base64encode of the HMAC-SHA256 of message under key (the key as raw bytes), without copies
-// of either: every request and every answer is signed.
-std::string HmacSha256Base64(const std::string& key, const std::string& message);
+// HMAC-SHA256 under one key (raw bytes), prepared once for any number of messages: a client
+// signs its request and checks the answer's signature with the same key. Not for use by two
+// threads at once.
+class HmacSha256Key {
+public:
+    explicit HmacSha256Key(const std::string& key);
+    ~HmacSha256Key();
+    HmacSha256Key(const HmacSha256Key&) = delete;
+    HmacSha256Key& operator=(const HmacSha256Key&) = delete;
+
+    // Base64encode of the HMAC of message, without copying it.
+    std::string SignBase64(const std::string& message);
+    void Sign(const uint8_t* message, std::size_t length, Bytes& output);
+
+private:
+    struct Mac;
+    std::unique_ptr<Mac> mac_;
+};
 
 // Standard padded Base64 (RFC 4648) on one line.
 std::string Base64encode(const Bytes& bytes);

@@ -67,6 +67,21 @@ TEST(OrvCryptHmacTest, Rfc4231Vectors) {
     }
 }
 
+// A prepared key signs one message after another, each as if it were the only one.
+TEST(OrvCryptHmacTest, PreparedKeySignsEachMessageAfresh) {
+    OrvCrypt::HmacSha256Key key("Jefe");
+    const std::string first = "what do ya want for nothing?";
+    const std::string second(50, '\xdd');
+    const std::string expected =
+        OrvCrypt::Base64encode(FromHex("5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"));
+    EXPECT_EQ(key.SignBase64(first), expected);
+    Bytes one;
+    OrvCrypt::HmacSha256(FromText("Jefe"), FromText(second), one);
+    EXPECT_EQ(key.SignBase64(second), OrvCrypt::Base64encode(one));
+    EXPECT_EQ(key.SignBase64(first), expected);
+    EXPECT_EQ(key.SignBase64(""), key.SignBase64(""));
+}
+
 TEST(OrvCryptHmacTest, EmptyKeyAndMessageStillSign) {
     Bytes output;
     OrvCrypt::HmacSha256({}, {}, output);
