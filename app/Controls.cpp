@@ -131,8 +131,10 @@ void TMemo::Clear() {
 TListView::TListView(std::string name, std::vector<std::string> columns)
     : TControl(std::move(name)), columns_(std::move(columns)) {}
 
-void TListView::AddItem(std::vector<std::string> row) {
-    items_.push_back(std::move(row));
+void TListView::SetItems(std::vector<std::vector<std::string>> rows) {
+    if (rows == items_)
+        return;
+    items_ = std::move(rows);
     NotifyChanged();
 }
 

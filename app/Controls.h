@@ -165,7 +165,8 @@ public:
     TListView(std::string name, std::vector<std::string> columns);
     const std::vector<std::string>& Columns() const { return columns_; }
     const std::vector<std::vector<std::string>>& Items() const { return items_; }
-    void AddItem(std::vector<std::string> row);
+    // One announcement for the whole list, none when it already shows these rows.
+    void SetItems(std::vector<std::vector<std::string>> rows);
     void Clear();
 
 private:

@@ -17,9 +17,11 @@ namespace {
 const char* const kSignatureHeader = "X-Orvel-Signature";
 
 void ShowHeaders(TListView& list, const std::map<std::string, std::string>& headers) {
-    list.Clear();
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(headers.size());
     for (const auto& header : headers)
-        list.AddItem({header.first, header.second});
+        rows.push_back({header.first, header.second});
+    list.SetItems(std::move(rows));
 }
 
 } // namespace
@@ -79,7 +81,6 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
     TMemo& requestBody = isErrorReport ? mmErrorRequestBody : mmRequestBody;
     SetErrorTabsVisible(isErrorReport);
 
-    requestBody.Clear();
     requestBody.SetText(client->GetBody());
     ShowHeaders(requestHeaders, client->GetHeaders());
 
@@ -88,16 +89,15 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
         return -1;
 
     const std::string& body = result.response.GetBody();
-    mmResponseBody.Clear();
     mmResponseBody.SetText(body);
-    lvResponseHeaders.Clear();
 
     const int httpCode = result.response.GetResult();
     const short curlCode = result.curlCode;
     ShowHttpStatus(httpCode, curlCode, result.response.GetReasonPhrase());
-    if (httpCode < 0 || curlCode != 0)
+    if (httpCode < 0 || curlCode != 0) {
+        lvResponseHeaders.Clear();
         return httpCode;
-
+    }
     ShowHeaders(lvResponseHeaders, result.response.GetHeaders());
 
     const std::string expected = client->sign(body);

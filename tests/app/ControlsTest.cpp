@@ -139,13 +139,17 @@ TEST(ControlTest, ListViewKeepsItsColumnsAndRows) {
     EXPECT_EQ((std::vector<std::string>{"Header", "Waarde"}), list.Columns());
     list.Clear();
     EXPECT_EQ(0, changes.count);
-    list.AddItem({"Content-Type", "application/json"});
-    list.AddItem({"X-Orvel-Signature", "abc="});
+    const std::vector<std::vector<std::string>> rows = {{"Content-Type", "application/json"},
+                                                        {"X-Orvel-Signature", "abc="}};
+    list.SetItems(rows);
     ASSERT_EQ(2u, list.Items().size());
     EXPECT_EQ("abc=", list.Items()[1][1]);
+    EXPECT_EQ(1, changes.count) << "one announcement for the whole list";
+    list.SetItems(rows);
+    EXPECT_EQ(1, changes.count) << "the same rows again change nothing";
     list.Clear();
     EXPECT_TRUE(list.Items().empty());
-    EXPECT_EQ(3, changes.count);
+    EXPECT_EQ(2, changes.count);
 }
 
 // --- Page control ---------------------------------------------------------------------------

@@ -7,8 +7,8 @@
 #include "MainFormUnit.h"
 #include "QtToolkit.h"
 #include "SampleConsumer.h"
-#include "TestSupport.h"
 #include "TestApplication.h"
+#include "TestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -355,7 +355,7 @@ TEST_F(MainWindowTest, ModelChangesShowQuietlyAndUserInputReachesTheModel) {
     EXPECT_EQ(strip->palette().color(QPalette::Window), QColor(0, 128, 0));
 
     // Header lists.
-    form.lvResponseHeaders.AddItem({"Content-Type", "application/json"});
+    form.lvResponseHeaders.SetItems({{"Content-Type", "application/json"}});
     auto* headers = Find<QTreeWidget>(form.lvResponseHeaders);
     ASSERT_EQ(headers->topLevelItemCount(), 1);
     EXPECT_EQ(headers->topLevelItem(0)->text(1), QStringLiteral("application/json"));
