@@ -286,18 +286,19 @@ void TForm1::DispatchPoll(bool withDialog) {
 // then taken in on the window's thread, and the task runs until it has been. A closing window
 // drops the answer.
 void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& poll) {
-    auto result = std::make_shared<WebhookResult>();
+    WebhookResult result;
     std::exception_ptr failure;
     try {
-        *result = poll->client->pollExternalPayment(*poll->event);
+        result = poll->client->pollExternalPayment(*poll->event);
     } catch (...) {
         failure = std::current_exception();
     }
     // The task itself is reached through the window's list of tasks, which keeps it while it runs.
-    toolkit.Queue([this, poll, result, failure, running = task.KeepRunning()] {
-        if (const std::shared_ptr<BackgroundTask> self = poll->task.lock())
-            TakeInPoll(*self, *poll, *result, failure);
-    });
+    toolkit.Queue(
+        [this, poll, result = std::move(result), failure = std::move(failure), running = task.KeepRunning()] {
+            if (const std::shared_ptr<BackgroundTask> self = poll->task.lock())
+                TakeInPoll(*self, *poll, result, failure);
+        });
     // Closing the last poll's client and its connection is work that neither the window nor this
     // poll's exchange need wait for; here it overlaps with the window taking in the answer.
     poll->previousClient.reset();

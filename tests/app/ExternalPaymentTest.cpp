@@ -118,6 +118,10 @@ TEST_F(ExternalPaymentTest, StartedPaymentIsPolledUntilConfirmed) {
     }
     // One advance for start and one for each poll dispatch.
     EXPECT_EQ(Counter(), first + 4);
+    // The debug file shown holds the last poll's exchange as soon as polling is over.
+    const std::string trace = testsupport::ReadFile(form->txtDebugFile.Text());
+    EXPECT_NE(trace.find("/pollExternalPayment"), std::string::npos);
+    EXPECT_NE(trace.find("Thank you"), std::string::npos);
 }
 
 TEST_F(ExternalPaymentTest, CancelledFalseGoesOnAndConfirmedFalseSettles) {
