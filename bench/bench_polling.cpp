@@ -1,7 +1,8 @@
 // Background polling of an external payment on the headless window, against the sample consumer
 // on loopback: polls per second for a payment that never settles, compared in the same run with
-// bare libcurl POSTs of the same request (sequential, a fresh handle and connection each, like
-// the window's client); and how long the window's thread keeps work queued for it waiting while
+// bare libcurl POSTs of the same request (sequential, a fresh handle and connection each; the
+// window's client has a connection of its own for each exchange too, on a handle a finished
+// client passed on); and how long the window's thread keeps work queued for it waiting while
 // the polls run (a helper thread queues a no-op again and again and notes when it runs).
 //
 // Usage: bench_polling [path-of-orvel-sample-consumer] [polls per round]

@@ -1,7 +1,7 @@
 // One press of startSession on the headless window, from the click until the exchange is on
 // screen, against the sample consumer on loopback; compared, in the same run, with a bare
-// libcurl POST of the same request (same bytes, same headers, a fresh handle each time like
-// the window's client).
+// libcurl POST of the same request (same bytes, same headers, a fresh handle and connection
+// each time; the window's client, too, has a connection of its own).
 //
 // Usage: bench_send_press [path-of-orvel-sample-consumer] [presses]
 // The consumer is also found through ORVEL_SAMPLE_CONSUMER or next to this build's tools.
