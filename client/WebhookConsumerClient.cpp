@@ -55,7 +55,7 @@ void GlobalInitOnce() {
 
 // Easy handles of finished clients, reset and ready for the next one. A handle keeps the
 // machinery libcurl sets up around its first transfer (its own multi handle, the wake-up
-// socket pair, the buffers), which costs a poll as much as its trace. No connection stays in a
+// socket pair, the buffers), a visible part of a poll's exchange. No connection stays in a
 // handle: every transfer is made with CURLOPT_FORBID_REUSE, so each exchange has a connection
 // of its own, as with a fresh handle, and nothing can be sent twice on a stale one.
 class CurlHandles {

@@ -122,7 +122,8 @@ TEST(BackgroundTaskTest, RunsOnUntilTheWorkItHandedOnIsDone) {
     EXPECT_TRUE(windowDidIt);
     EXPECT_FALSE(task->IsRunning());
 
-    // The work handed on may outlive the task itself.
+    // The work handed on may outlive the task itself (the sanitizer builds would flag a handle
+    // that still reached into the freed task).
     task = std::make_unique<BackgroundTask>([&](BackgroundTask& self) {
         toolkit.Queue([running = self.KeepRunning()] {});
     });
