@@ -420,6 +420,15 @@ template <typename Out> void Write(Out& out, const ScanCodeEvent& event) {
 template <typename Out, typename E> void WriteLineEvent(Out& out, const E& event) {
     WriteEvent(out, event, OwnPart::Request, [&event](Out& o) { WriteLineRequest(o, event.request.line); });
 }
+template <typename Out> void Write(Out& out, const AddSessionLineEvent& event) {
+    WriteLineEvent(out, event);
+}
+template <typename Out> void Write(Out& out, const UpdateSessionLineEvent& event) {
+    WriteLineEvent(out, event);
+}
+template <typename Out> void Write(Out& out, const RemoveSessionLineEvent& event) {
+    WriteLineEvent(out, event);
+}
 
 template <typename Out> void Write(Out& out, const MergeSessionEvent& event) {
     WriteEvent(out, event, OwnPart::Request, [&event](Out& o) {
@@ -431,6 +440,12 @@ template <typename Out> void Write(Out& out, const MergeSessionEvent& event) {
 
 template <typename Out, typename E> void WritePaymentsEvent(Out& out, const E& event) {
     WriteEvent(out, event, OwnPart::Request, [&event](Out& o) { WritePayments(o, event.request.payments); });
+}
+template <typename Out> void Write(Out& out, const CompleteSessionEvent& event) {
+    WritePaymentsEvent(out, event);
+}
+template <typename Out> void Write(Out& out, const CreditSessionEvent& event) {
+    WritePaymentsEvent(out, event);
 }
 
 template <typename Out> void Write(Out& out, const ExternalPaymentEvent& event) {
@@ -469,34 +484,17 @@ template <typename E> bool WriteAs(const WebhookEvent& event, std::string& text)
     return true;
 }
 
-template <typename E> bool WriteLineEventAs(const WebhookEvent& event, std::string& text) {
-    if (typeid(event) != typeid(E))
-        return false;
-    TextOut out(text);
-    WriteLineEvent(out, static_cast<const E&>(event));
-    return true;
-}
-
-template <typename E> bool WritePaymentsEventAs(const WebhookEvent& event, std::string& text) {
-    if (typeid(event) != typeid(E))
-        return false;
-    TextOut out(text);
-    WritePaymentsEvent(out, static_cast<const E&>(event));
-    return true;
-}
-
 // The known kinds are written directly; any other kind through its own buildJson.
 void AppendEventText(const WebhookEvent& event, std::string& text) {
     const bool written =
         WriteAs<StartSessionEvent>(event, text) || WriteAs<ScanCodeEvent>(event, text) ||
-        WriteLineEventAs<AddSessionLineEvent>(event, text) ||
-        WriteLineEventAs<UpdateSessionLineEvent>(event, text) ||
-        WriteLineEventAs<RemoveSessionLineEvent>(event, text) || WriteAs<PauseSessionEvent>(event, text) ||
+        WriteAs<AddSessionLineEvent>(event, text) || WriteAs<UpdateSessionLineEvent>(event, text) ||
+        WriteAs<RemoveSessionLineEvent>(event, text) || WriteAs<PauseSessionEvent>(event, text) ||
         WriteAs<ResumeSessionEvent>(event, text) || WriteAs<StartPaymentEvent>(event, text) ||
         WriteAs<CancelPaymentEvent>(event, text) || WriteAs<MergeSessionEvent>(event, text) ||
-        WriteAs<CancelSessionEvent>(event, text) || WritePaymentsEventAs<CompleteSessionEvent>(event, text) ||
-        WritePaymentsEventAs<CreditSessionEvent>(event, text) ||
-        WriteAs<StartExternalPaymentEvent>(event, text) || WriteAs<PollExternalPaymentEvent>(event, text) ||
+        WriteAs<CancelSessionEvent>(event, text) || WriteAs<CompleteSessionEvent>(event, text) ||
+        WriteAs<CreditSessionEvent>(event, text) || WriteAs<StartExternalPaymentEvent>(event, text) ||
+        WriteAs<PollExternalPaymentEvent>(event, text) ||
         WriteAs<RequestCancelExternalPaymentEvent>(event, text) ||
         WriteAs<CancelExternalPaymentEvent>(event, text) || WriteAs<ErrorEvent>(event, text);
     if (!written) {
@@ -554,18 +552,15 @@ void ScanCodeEvent::buildJson(Json::Value& json) const {
 }
 
 void AddSessionLineEvent::buildJson(Json::Value& json) const {
-    ValueOut out(json);
-    WriteLineEvent(out, *this);
+    Build(*this, json);
 }
 
 void UpdateSessionLineEvent::buildJson(Json::Value& json) const {
-    ValueOut out(json);
-    WriteLineEvent(out, *this);
+    Build(*this, json);
 }
 
 void RemoveSessionLineEvent::buildJson(Json::Value& json) const {
-    ValueOut out(json);
-    WriteLineEvent(out, *this);
+    Build(*this, json);
 }
 
 void MergeSessionEvent::buildJson(Json::Value& json) const {
@@ -573,13 +568,11 @@ void MergeSessionEvent::buildJson(Json::Value& json) const {
 }
 
 void CompleteSessionEvent::buildJson(Json::Value& json) const {
-    ValueOut out(json);
-    WritePaymentsEvent(out, *this);
+    Build(*this, json);
 }
 
 void CreditSessionEvent::buildJson(Json::Value& json) const {
-    ValueOut out(json);
-    WritePaymentsEvent(out, *this);
+    Build(*this, json);
 }
 
 void ExternalPaymentEvent::buildJson(Json::Value& json) const {

@@ -1,5 +1,7 @@
 #include "BackgroundWriter.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,17 +56,6 @@ private:
     std::vector<std::string> written_;
 };
 
-// Waits (briefly sleeping) until condition holds, for at most half a minute.
-bool Eventually(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + 30s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 // Flush returns within the deadline (a writer that waited out its pause would not).
 bool FlushesWithin(BackgroundWriter& writer, std::chrono::seconds deadline) {
     auto flushed = std::async(std::launch::async, [&] { writer.Flush(); });
@@ -97,7 +88,7 @@ TEST(BackgroundWriterTest, AWriteToARestedWriterGoesAtOnceAndFlushCutsThePauseSh
     BackgroundWriter writer(nullptr, 90s);
     // Nobody flushes: the first write goes out by itself, and the writer then rests.
     writer.Post(disk.WriteOf("first"));
-    ASSERT_TRUE(Eventually([&] { return !disk.Written().empty(); }));
+    ASSERT_TRUE(testsupport::Eventually([&] { return !disk.Written().empty(); }));
     writer.Post(disk.WriteOf("during the pause"));
     EXPECT_EQ(disk.Written(), std::vector<std::string>{"first"});
     ASSERT_TRUE(FlushesWithin(writer, 30s));

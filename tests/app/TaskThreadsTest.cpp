@@ -1,5 +1,7 @@
 #include "TaskThreads.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,17 +13,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// Waits (briefly sleeping) until condition holds or the deadline passes.
-bool Eventually(const std::function<bool()>& condition, std::chrono::seconds deadline = 30s) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 std::thread::id RunAndWait(TaskThreads& threads) {
     std::promise<std::thread::id> ran;
@@ -35,9 +26,9 @@ TEST(TaskThreadsTest, AJobAfterAnotherRunsOnTheThreadThatWaits) {
     TaskThreads threads(std::chrono::hours(1));
     const std::thread::id first = RunAndWait(threads);
     EXPECT_NE(first, std::this_thread::get_id());
-    ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
+    ASSERT_TRUE(testsupport::Eventually([&] { return threads.IdleThreads() == 1; }));
     EXPECT_EQ(RunAndWait(threads), first);
-    ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 1; }));
+    ASSERT_TRUE(testsupport::Eventually([&] { return threads.IdleThreads() == 1; }));
 }
 
 TEST(TaskThreadsTest, JobsAtTheSameTimeNeverWaitForEachOther) {
@@ -54,7 +45,7 @@ TEST(TaskThreadsTest, JobsAtTheSameTimeNeverWaitForEachOther) {
 TEST(TaskThreadsTest, AThreadIdleForTooLongEndsAndANewOneTakesTheNextJob) {
     TaskThreads threads(10ms);
     RunAndWait(threads);
-    ASSERT_TRUE(Eventually([&] { return threads.IdleThreads() == 0; }));
+    ASSERT_TRUE(testsupport::Eventually([&] { return threads.IdleThreads() == 0; }));
     // Nothing waits now: the next job still runs.
     std::atomic<bool> ran{false};
     std::promise<void> done;

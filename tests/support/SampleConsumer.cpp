@@ -1,15 +1,16 @@
 #include "SampleConsumer.h"
 
 #include "OrvCrypt.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <json/reader.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -37,13 +38,11 @@ std::unique_ptr<httplib::Client> AdminClient(const std::string& baseUrl) {
 }
 
 Json::Value ParseAdminAnswer(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value value;
     std::string error;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &error))
+    std::optional<Json::Value> value = TryParseJson(text, error);
+    if (!value)
         throw std::runtime_error("sample consumer: admin answer is no JSON: " + error);
-    return value;
+    return *value;
 }
 
 std::string Describe(const httplib::Result& result, const std::string& what) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -52,6 +54,16 @@ ScopedEnv::~ScopedEnv() {
         unsetenv(name_.c_str());
 }
 
+bool Eventually(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
@@ -78,16 +90,23 @@ std::vector<std::string> FilesIn(const std::string& folder) {
     return names;
 }
 
-Json::Value ParseJson(const std::string& text) {
+std::optional<Json::Value> TryParseJson(const std::string& text, std::string& errors) {
     Json::CharReaderBuilder builder;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value value;
+    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors))
+        return std::nullopt;
+    return value;
+}
+
+Json::Value ParseJson(const std::string& text) {
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
+    std::optional<Json::Value> value = TryParseJson(text, errors);
+    if (!value) {
         ADD_FAILURE() << "no JSON (" << errors << "): " << text;
         return Json::Value();
     }
-    return value;
+    return *value;
 }
 
 int UnusedLoopbackPort() {

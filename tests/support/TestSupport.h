@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,14 +37,20 @@ private:
     std::optional<std::string> previous_;
 };
 
+// Waits, briefly sleeping, until condition holds; false when it still does not after half a
+// minute (a hang shows as a failure, not as a stuck test).
+bool Eventually(const std::function<bool()>& condition);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 // The names in a folder, sorted.
 std::vector<std::string> FilesIn(const std::string& folder);
 
-// The JSON value of a text, read with jsoncpp apart from the code under test; a text that is no
-// JSON fails the calling test and gives null.
+// The JSON value of a text, read with jsoncpp apart from the code under test; none (and the
+// reader's complaint in errors) for a text that is no JSON.
+std::optional<Json::Value> TryParseJson(const std::string& text, std::string& errors);
+// The same, for a text that must be JSON: one that is not fails the calling test and gives null.
 Json::Value ParseJson(const std::string& text);
 
 // A loopback port where nobody listens: taken from the system and let go again.
