@@ -3,6 +3,7 @@
 
 #include "MainFormUnit.h"
 
+#include "OrvLib.h"
 #include "ToJSON.h"
 #include "WireFormat.h"
 
@@ -83,10 +84,13 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
 
     requestBody.SetText(client->GetBody());
     ShowHeaders(requestHeaders, client->GetHeaders());
+    ExchangeRecord& record = BeginExchange(client, event, result);
 
     // The answer to an error report is neither shown nor checked.
-    if (isErrorReport)
+    if (isErrorReport) {
+        record.verdict = kVerdictNotChecked;
         return -1;
+    }
 
     const std::string& body = result.response.GetBody();
     mmResponseBody.SetText(body);
@@ -96,46 +100,60 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
     ShowHttpStatus(httpCode, curlCode, result.response.GetReasonPhrase());
     if (httpCode < 0 || curlCode != 0) {
         lvResponseHeaders.Clear();
+        record.verdict = kVerdictNoAnswer;
         return httpCode;
     }
     ShowHeaders(lvResponseHeaders, result.response.GetHeaders());
 
+    // The answer checks in the order they are made; the first that fails is reported and the
+    // ones after it are not made.
+    enum AnswerCheck { SignaturePresent, SignatureEqual, ContentType, ValidJson, AnswerCheckCount };
+    static const char* const checkNames[AnswerCheckCount] = {"Signature present", "Signature equal",
+                                                              "Content-Type", "JSON"};
+    auto conclude = [&record](int failed, const Error* error) {
+        for (int check = 0; check < AnswerCheckCount; ++check) {
+            const CheckResult outcome = check < failed    ? CheckResult::Pass
+                                        : check == failed ? CheckResult::Fail
+                                                          : CheckResult::NotChecked;
+            record.checks.push_back({checkNames[check], outcome, check == failed ? error->message : ""});
+        }
+        record.verdict = error ? error->errorCode : kVerdictPass;
+    };
+    auto refuse = [&](int failed, int code, const char* message) {
+        const Error error(DbStringFromWebhookErrorCode(code), message);
+        conclude(failed, &error);
+        ReportErrorToConsumer(error, client, event);
+    };
+
     const std::string expected = client->sign(body);
     const std::string received = result.response.GetHeader(kSignatureHeader);
     if (received.empty()) {
-        ReportErrorToConsumer(Error(DbStringFromWebhookErrorCode(ewecMissingSignature),
-                                    "You did not supply the X-Orvel-Signature header."),
-                              client, event);
+        refuse(SignaturePresent, ewecMissingSignature, "You did not supply the X-Orvel-Signature header.");
         return -1;
     }
     if (expected != received) {
-        ReportErrorToConsumer(Error(DbStringFromWebhookErrorCode(ewecInvalidSignature),
-                                    "You did not properly calculate the X-Orvel-Signature header."),
-                              client, event);
+        refuse(SignatureEqual, ewecInvalidSignature, "You did not properly calculate the X-Orvel-Signature header.");
         return -1;
     }
 
     const std::string contentType = result.response.GetHeader("Content-Type");
     if (contentType.empty()) {
-        ReportErrorToConsumer(Error(DbStringFromWebhookErrorCode(ewecMissingContentType),
-                                    "You did not supply the Content-Type header."),
-                              client, event);
+        refuse(ContentType, ewecMissingContentType, "You did not supply the Content-Type header.");
         return -1;
     }
     if (contentType != "application/json") {
-        ReportErrorToConsumer(Error(DbStringFromWebhookErrorCode(ewecInvalidContentType),
-                                    "You supplied an invalid Content-Type header."),
-                              client, event);
+        refuse(ContentType, ewecInvalidContentType, "You supplied an invalid Content-Type header.");
         return -1;
     }
 
     Json::Value parsed;
     if (Tarn::ToJSON(body, parsed)) {
         json = std::move(parsed);
+        conclude(AnswerCheckCount, nullptr);
     } else if (!body.empty()) {
-        ReportErrorToConsumer(
-            Error(DbStringFromWebhookErrorCode(ewecInvalidJson), "You returned invalid JSON."), client,
-            event);
+        refuse(ValidJson, ewecInvalidJson, "You returned invalid JSON.");
+    } else {
+        conclude(AnswerCheckCount, nullptr);
     }
     return httpCode;
 }
@@ -156,4 +174,44 @@ void TForm1::ReportErrorToConsumer(const Error& error, const ClientPtr& client, 
 
     boost::optional<Json::Value> ignored;
     VerifyResponse(client, report, result, ignored);
+}
+
+ExchangeRecord& TForm1::BeginExchange(const ClientPtr& client, const EventPtr& event, const WebhookResult& result) {
+    ExchangeRecord record;
+    const auto* report = dynamic_cast<const ErrorEvent*>(event.get());
+    record.kind = report ? ExchangeKind::ErrorReport : ExchangeKind::Event;
+    record.time = orvlib::FormatIso8601(orvlib::Now());
+    const WebhookEvent& named = report && report->event ? *report->event : *event;
+    record.eventName = EventNameOf(named);
+    if (const auto* counted = dynamic_cast<const DefaultEvent*>(&named))
+        record.eventCounter = counted->header.eventCounter;
+    record.url = result.url;
+    record.selfSigned = chkSelfSigned.Checked();
+    record.requestHeaders = client->GetHeaders();
+    record.requestBody = client->GetBody();
+    record.httpStatus = result.response.GetResult();
+    record.reasonPhrase = result.response.GetReasonPhrase();
+    record.curlCode = result.curlCode;
+    if (result.curlCode != 0)
+        record.transportError = result.errorText.empty() ? CurlCodeToString(result.curlCode) : result.errorText;
+    record.responseHeaders = result.response.GetHeaders();
+    record.responseBody = result.response.GetBody();
+    record.timing = result.timing;
+    pendingExchanges_.push_back(std::move(record));
+    return pendingExchanges_.back();
+}
+
+ExchangeRecord* TForm1::CurrentExchange() {
+    for (auto record = pendingExchanges_.rbegin(); record != pendingExchanges_.rend(); ++record)
+        if (record->kind == ExchangeKind::Event)
+            return &*record;
+    return nullptr;
+}
+
+void TForm1::PublishExchanges() {
+    std::deque<ExchangeRecord> records;
+    records.swap(pendingExchanges_);
+    for (const ExchangeRecord& record : records)
+        for (const auto& listener : exchangeListeners)
+            listener(record);
 }

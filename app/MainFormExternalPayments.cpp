@@ -315,6 +315,7 @@ void TForm1::TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const WebhookR
     exchange.client = std::move(poll.client);
     exchange.event = std::move(poll.event);
     bool answerTakenIn = false;
+    std::exception_ptr takeInFailure;
     try {
         if (failure)
             std::rethrow_exception(failure);
@@ -328,8 +329,11 @@ void TForm1::TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const WebhookR
     } catch (...) {
         if (!answerTakenIn)
             pollingActive = false;
-        Application::HandleException(toolkit, std::current_exception());
+        takeInFailure = std::current_exception();
     }
+    PublishExchanges();
+    if (takeInFailure)
+        Application::HandleException(toolkit, takeInFailure);
     // The next poll's task lets the client go; without a next poll it goes here.
     if (pollingActive)
         previousPollClient_ = std::move(exchange.client);

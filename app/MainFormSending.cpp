@@ -105,10 +105,12 @@ void TForm1::SendEvent(bool withDialog, const std::string& eventName) {
         (this->*route->handler)(withDialog);
     } catch (...) {
         SetSendControlsEnabled(true);
+        PublishExchanges();
         throw;
     }
     SetSendControlsEnabled(true);
     AdvanceEventCounter();
+    PublishExchanges();
 }
 
 TForm1::ClientPtr TForm1::CreateClient() {

@@ -7,6 +7,7 @@
 #include "BackgroundTask.h"
 #include "BackgroundWriter.h"
 #include "Controls.h"
+#include "ExchangeRecord.h"
 #include "GridViewClass.h"
 #include "TGridControl.h"
 #include "Toolkit.h"
@@ -21,6 +22,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -230,6 +232,16 @@ public:
     void SetErrorTabsVisible(bool visible);
     void AddMessages(const std::vector<UTF8String>& texts, bool clearFirst);
 
+    // --- Exchange records -------------------------------------------------------------------
+    // Told of every exchange once its send is over (the answer read and applied), in the order
+    // the exchanges were made: an event's record comes before the record of its error report.
+    std::vector<std::function<void(const ExchangeRecord&)>> exchangeListeners;
+    // The record of the event whose answer is being read and applied, for the lines that say
+    // what was done with it; nullptr when no exchange of the send under way has been made.
+    ExchangeRecord* CurrentExchange();
+    // Hands the records of the send that has ended to the listeners.
+    void PublishExchanges();
+
     // --- Line changes -----------------------------------------------------------------------
     bool ApplyDefaultResp(const Tarn::Webhooks::DefaultResp& response, const ClientPtr& client,
                           const EventPtr& event);
@@ -314,6 +326,11 @@ private:
 
     // Option button n (1 to 5); nullptr for any other n.
     TSpeedButton* OptionButton(int n);
+
+    // A record for the exchange VerifyResponse is looking at, kept until PublishExchanges.
+    ExchangeRecord& BeginExchange(const ClientPtr& client, const EventPtr& event,
+                                  const Tarn::Webhooks::WebhookResult& result);
+    std::deque<ExchangeRecord> pendingExchanges_; // a deque: a record's place stays while reports are added
 
     // Every task made by CreateBackgroundTask (the polls) that may still run: StopPolling
     // cancels them all, the destructor waits for them.

@@ -346,6 +346,33 @@ bool HeaderSectionComplete(const std::string& headerBlock) {
            (size >= 4 && headerBlock.compare(size - 4, 4, "\r\n\r\n") == 0);
 }
 
+WebhookTiming ReadTiming(CURL* curl) {
+    auto milliseconds = [curl](CURLINFO info) {
+        curl_off_t microseconds = 0;
+        curl_easy_getinfo(curl, info, &microseconds);
+        return static_cast<double>(microseconds) / 1000.0;
+    };
+    auto count = [curl](CURLINFO info) {
+        curl_off_t bytes = 0;
+        curl_easy_getinfo(curl, info, &bytes);
+        return bytes > 0 ? static_cast<uint64_t>(bytes) : 0u;
+    };
+    auto longCount = [curl](CURLINFO info) {
+        long bytes = 0;
+        curl_easy_getinfo(curl, info, &bytes);
+        return bytes > 0 ? static_cast<uint64_t>(bytes) : 0u;
+    };
+    WebhookTiming timing;
+    timing.nameLookupMs = milliseconds(CURLINFO_NAMELOOKUP_TIME_T);
+    timing.connectMs = milliseconds(CURLINFO_CONNECT_TIME_T);
+    timing.tlsMs = milliseconds(CURLINFO_APPCONNECT_TIME_T);
+    timing.firstByteMs = milliseconds(CURLINFO_STARTTRANSFER_TIME_T);
+    timing.totalMs = milliseconds(CURLINFO_TOTAL_TIME_T);
+    timing.bytesSent = longCount(CURLINFO_REQUEST_SIZE) + count(CURLINFO_SIZE_UPLOAD_T);
+    timing.bytesReceived = longCount(CURLINFO_HEADER_SIZE) + count(CURLINFO_SIZE_DOWNLOAD_T);
+    return timing;
+}
+
 void HeaderLine(const std::string& name, const std::string& value, std::string& line) {
     // "Name;" is libcurl's way to send a header with an empty value; "Name:" would drop it.
     line.assign(name);
@@ -657,6 +684,7 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
 
     const CURLcode code = curl_easy_perform(curl);
+    result.timing = ReadTiming(curl);
     // The handle must not keep pointers to this call's locals.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);

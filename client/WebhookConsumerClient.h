@@ -38,6 +38,18 @@ UTF8String DbStringFromWebhookErrorCode(int code);
 // libcurl's text for a transport result code.
 std::string CurlCodeToString(short curlCode);
 
+// How long the parts of one exchange took, in milliseconds from its start (libcurl's reading:
+// each figure includes the ones before it; tls is 0 without TLS), and the bytes that crossed.
+struct WebhookTiming {
+    double nameLookupMs = 0;
+    double connectMs = 0;
+    double tlsMs = 0;
+    double firstByteMs = 0;
+    double totalMs = 0;
+    uint64_t bytesSent = 0;     // request line, headers and body
+    uint64_t bytesReceived = 0; // response headers and body
+};
+
 // What one send returns.
 struct WebhookResult {
     OrvCurl::HTTPResponseParser response;
@@ -45,6 +57,7 @@ struct WebhookResult {
     std::string url;                    // where the request went
     std::string errorText;              // the transport's detailed error text, if any
     boost::optional<DialogResp> dialog; // not read by the tester
+    WebhookTiming timing;               // zero when nothing was sent
 };
 
 // One HTTP exchange with the consumer per call. Not shared between threads.
