@@ -9,7 +9,9 @@
 
 #include <boost/make_shared.hpp>
 #include <boost/optional.hpp>
+#include <boost/variant/apply_visitor.hpp>
 #include <boost/variant/get.hpp>
+#include <boost/variant/static_visitor.hpp>
 
 #include <exception>
 #include <functional>
@@ -115,6 +117,25 @@ EventExchange<EventT> EventExchange<EventT>::Prepare(TForm1& form, const EventSt
     return exchange;
 }
 
+// What the result reader made of an answer, as a line of the exchange's record.
+struct AnswerKindName : boost::static_visitor<std::string> {
+    std::string operator()(const Tarn::Webhooks::DefaultResp&) const { return "default answer"; }
+    std::string operator()(const Tarn::Webhooks::DialogResp&) const { return "dialog"; }
+    std::string operator()(const Tarn::Webhooks::ErrorResp& error) const {
+        return "error answer [" + error.errorCode + "] " + error.message;
+    }
+    std::string operator()(const Tarn::Webhooks::ScanCodeResp&) const { return "scan-code answer"; }
+    std::string operator()(const Tarn::Webhooks::CompleteSessionResp&) const { return "receipt footers"; }
+    std::string operator()(const Tarn::Webhooks::ExternalPaymentResp&) const { return "external payment"; }
+};
+template <typename ResultT>
+void NoteAnswerRead(TForm1& form, const Tarn::Webhooks::JsonParseResult<ResultT>& parsed) {
+    if (parsed.parseError)
+        form.NoteExchange("Answer read", "could not be read: " + parsed.parseError->message);
+    else if (parsed.result)
+        form.NoteExchange("Answer read", boost::apply_visitor(AnswerKindName(), *parsed.result));
+}
+
 // The answer path of the handlers with a typed answer (scanCode, completeSession, the
 // external-payment events): acts on 200 and 400, shows a ParseError and an ErrorResp whatever
 // the blocking flag, and the other answers only for a blocking call. onTyped receives the
@@ -128,6 +149,7 @@ void ApplyTypedAnswer(TForm1& form, const EventExchange<EventT>& exchange,
         return;
     if (!parsed)
         return;
+    NoteAnswerRead(form, *parsed);
     if (parsed->parseError) {
         form.mmMessages.Add("ERROR : " + parsed->parseError->message);
         return;

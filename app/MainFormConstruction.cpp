@@ -89,8 +89,11 @@ TForm1::TForm1(Toolkit& toolkit_)
       lvErrorRequestHeaders("lvErrorRequestHeaders", {"Header", "Waarde"}),
       TabSheetErrorRequestBody("TabSheetErrorRequestBody", "Error Request Body"),
       mmErrorRequestBody("mmErrorRequestBody"),
-      PageControl2("PageControl2", {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4,
-                                    &TabSheetErrorRequestHeaders, &TabSheetErrorRequestBody}),
+      PageControl2("PageControl2", {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheetErrorRequestHeaders,
+                                    &TabSheetErrorRequestBody, &TabSheetChecks}),
+      // Checks (PageControl2 only keeps the tab's address)
+      TabSheetChecks("TabSheetChecks", "Checks"), lvChecks("lvChecks", {"Check", "Result", "Detail"}),
+      pnlVerdict("pnlVerdict"), edtTiming("edtTiming"),
       // A counter that could not be stored is told the way a failed button is, on the window's
       // thread; the toolkit outlives the window. A chain of polls writes the counter about fifty
       // times a second rather than after each of its thousand-odd sends.
@@ -137,6 +140,11 @@ TForm1::TForm1(Toolkit& toolkit_)
 
     TabSheetErrorRequestHeaders.SetVisible(false);
     TabSheetErrorRequestBody.SetVisible(false);
+
+    pnlVerdict.SetBold(true);
+    pnlVerdict.SetFontColor(clBlack);
+    edtTiming.SetReadOnly(true);
+    exchangeListeners.push_back([this](const ExchangeRecord& record) { ShowChecks(record); });
 
     PageControl1.SetActivePage(TabSheetSession);
     PageControl2.SetActivePageIndex(0);
@@ -271,6 +279,8 @@ std::vector<TControl*> TForm1::AllControls() {
         &mmMessages,
 
         &pnlHttpResponse,
+        &pnlVerdict,
+        &edtTiming,
 
         &PageControl2,
         &TabSheet1,
@@ -285,6 +295,8 @@ std::vector<TControl*> TForm1::AllControls() {
         &lvErrorRequestHeaders,
         &TabSheetErrorRequestBody,
         &mmErrorRequestBody,
+        &TabSheetChecks,
+        &lvChecks,
     };
 }
 

@@ -23,6 +23,7 @@ void TForm1::ResetDialogTab() {
 // --- Showing and answering a dialog -----------------------------------------------------------
 
 void TForm1::ShowDialog(const Tarn::Webhooks::DialogResp& response) {
+    NoteExchange("Dialog", "\"" + response.dialogTitle + "\" with " + std::to_string(response.options.size()) + " options");
     ResetDialogTab();
     edtDialogTitle.SetText(response.dialogTitle);
     edtRequired.SetText(response.required ? "true" : "false");
@@ -106,6 +107,7 @@ void TForm1::spdSkipDialogClick() {
 // --- Scan codes -------------------------------------------------------------------------------
 
 void TForm1::ShowScanCodeResult(const Tarn::Webhooks::ScanCodeResp& response) {
+    NoteExchange("Scan code", response.recognized ? "recognized" : "not recognized");
     edtScanCodeRecognized.SetText(response.recognized ? "true" : "false");
     edtScanCodeMessage.SetText(response.message);
     edtScanCodeCustomerMessage.SetText(response.customerMessage);

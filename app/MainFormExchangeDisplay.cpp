@@ -38,6 +38,7 @@ void TForm1::ResetExchangeDisplay() {
     mmErrorRequestBody.Clear();
     txtWebhookUrl.SetText("");
     txtDebugFile.SetText("");
+    ResetChecksDisplay();
 }
 
 void TForm1::ShowHttpStatus(int httpCode, short curlCode, const std::string& reasonPhrase) {
@@ -122,6 +123,7 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
     auto refuse = [&](int failed, int code, const char* message) {
         const Error error(DbStringFromWebhookErrorCode(code), message);
         conclude(failed, &error);
+        ExplainRefusal(record, code, result);
         ReportErrorToConsumer(error, client, event);
     };
 
@@ -197,6 +199,10 @@ ExchangeRecord& TForm1::BeginExchange(const ClientPtr& client, const EventPtr& e
     record.responseHeaders = result.response.GetHeaders();
     record.responseBody = result.response.GetBody();
     record.timing = result.timing;
+    if (record.httpStatus >= 0 && record.curlCode == 0) {
+        previousAnswerBody_ = std::move(lastAnswerBody_);
+        lastAnswerBody_ = record.responseBody;
+    }
     pendingExchanges_.push_back(std::move(record));
     return pendingExchanges_.back();
 }
@@ -206,6 +212,11 @@ ExchangeRecord* TForm1::CurrentExchange() {
         if (record->kind == ExchangeKind::Event)
             return &*record;
     return nullptr;
+}
+
+void TForm1::NoteExchange(const std::string& check, const std::string& detail) {
+    if (ExchangeRecord* record = CurrentExchange())
+        record->checks.push_back({check, CheckResult::Info, detail});
 }
 
 void TForm1::PublishExchanges() {

@@ -102,6 +102,7 @@ bool TForm1::ApplyExternalPaymentResp(const ExternalPaymentResp& response, const
                                     "The externalPaymentId in the response does not match the "
                                     "externalPaymentId in the request."),
                               client, event);
+        NoteExchange("Payment state", "refused: the externalPaymentId does not match the request's");
         return false;
     }
     bool pollAgain = true;
@@ -126,6 +127,7 @@ bool TForm1::ApplyExternalPaymentResp(const ExternalPaymentResp& response, const
     }
     edtExternalPaymentMessage.SetText(response.message.value_or(UTF8String()));
     edtExternalPaymentCustomerMessage.SetText(response.customerMessage.value_or(UTF8String()));
+    NoteExchange("Payment state", pollAgain ? "open, polled again" : "settled, polling ends");
     if (pollAgain) {
         toolkit.ProcessMessages();
         spdPollExternalPaymentClick();
@@ -175,6 +177,7 @@ void TakeInPollAnswer(TForm1& form, const PollExchange& exchange,
             form.spdPollExternalPaymentClick();
         return;
     }
+    NoteAnswerRead(form, *parsed);
     if (parsed->parseError) {
         form.mmMessages.Add("ERROR : " + parsed->parseError->message);
         return;

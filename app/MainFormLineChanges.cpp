@@ -67,8 +67,13 @@ void MergeEqualLines(std::vector<SessionLine>& lines, std::size_t target) {
 bool TForm1::ApplyDefaultResp(const DefaultResp& response, const ClientPtr& client, const EventPtr& event) {
     Error error;
     if (ApplyLineChanges(response.lineChanges, error) && ApplyLineAdditions(response.lineAdditions, error) &&
-        ApplyLineDeletions(response.lineDeletions, error))
+        ApplyLineDeletions(response.lineDeletions, error)) {
+        NoteExchange("Lines", std::to_string(response.lineChanges.size()) + " changed, " +
+                                  std::to_string(response.lineAdditions.size()) + " added, " +
+                                  std::to_string(response.lineDeletions.size()) + " deleted");
         return true;
+    }
+    NoteExchange("Lines", "refused: [" + error.errorCode + "] " + error.message);
     ReportErrorToConsumer(error, client, event);
     return false;
 }

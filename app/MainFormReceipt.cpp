@@ -57,5 +57,6 @@ void TForm1::SendCompleteSession(bool withDialog) {
     });
 
     // The receipt is printed whatever the answer was; the send ends when it is closed.
+    NoteExchange("Receipt", footer.empty() ? "shown without footers" : "shown with the consumer's footers");
     toolkit.ShowMessage(BuildReceipt(footer));
 }

@@ -31,6 +31,7 @@ void SendMainGroupEvent(TForm1& form, const EventSteps<EventT>& steps,
 
     const JsonParseResult<ResultT> parsed = reader(*exchange.json);
     form.AddMessages(parsed.messages, false);
+    NoteAnswerRead(form, parsed);
     if (parsed.parseError) {
         if (parseErrorEmptiesScanCode) {
             form.edtScanCodeRecognized.SetText("");

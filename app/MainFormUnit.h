@@ -146,6 +146,12 @@ public:
 
     TPageControl PageControl2;
 
+    // --- Checks: why an answer was accepted or refused, and how long the exchange took -------
+    TTabSheet TabSheetChecks; // the last tab of PageControl2
+    TListView lvChecks;
+    TPanel pnlVerdict; // beside the status strip
+    TEdit edtTiming;   // beside the status strip, read-only
+
     // --- Window state -----------------------------------------------------------------------
     UTF8String productName;
     std::string lastEventName;
@@ -241,6 +247,14 @@ public:
     ExchangeRecord* CurrentExchange();
     // Hands the records of the send that has ended to the listeners.
     void PublishExchanges();
+    // Adds a line saying what was read from or done with the current exchange's answer.
+    void NoteExchange(const std::string& check, const std::string& detail);
+
+    // --- Checks -----------------------------------------------------------------------------
+    // The Checks tab, pnlVerdict and edtTiming for an exchange (an error report adds its lines
+    // to those of the event it reports on).
+    void ShowChecks(const ExchangeRecord& record);
+    void ResetChecksDisplay();
 
     // --- Line changes -----------------------------------------------------------------------
     bool ApplyDefaultResp(const Tarn::Webhooks::DefaultResp& response, const ClientPtr& client,
@@ -331,6 +345,11 @@ private:
     ExchangeRecord& BeginExchange(const ClientPtr& client, const EventPtr& event,
                                   const Tarn::Webhooks::WebhookResult& result);
     std::deque<ExchangeRecord> pendingExchanges_; // a deque: a record's place stays while reports are added
+    // Why an answer was refused, after its checks in the record: diagnosis, Content-Type, JSON.
+    void ExplainRefusal(ExchangeRecord& record, int errorCode, const Tarn::Webhooks::WebhookResult& result);
+    // The consumer's last two answer bodies: a consumer may sign its previous answer.
+    std::string lastAnswerBody_;
+    std::string previousAnswerBody_;
 
     // Every task made by CreateBackgroundTask (the polls) that may still run: StopPolling
     // cancels them all, the destructor waits for them.

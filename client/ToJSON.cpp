@@ -3,7 +3,9 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <sstream>
@@ -54,21 +56,22 @@ const Json::StreamWriterBuilder& CompactWriterBuilder() {
 }
 
 // The reader takes a NUL byte for the end of the text (so "{}\0junk" would pass) and lets raw
-// control characters through inside strings; both are invalid JSON.
-bool HasForbiddenControlCharacter(const std::string& text) {
+// control characters through inside strings; both are invalid JSON. Returns the offset of the
+// first such byte, npos when there is none.
+std::size_t ForbiddenControlCharacter(const std::string& text) {
     bool inString = false;
     bool escaped = false;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
         if (c == 0)
-            return true;
+            return i;
         if (!inString) {
             if (c == '"')
                 inString = true;
             continue;
         }
         if (c < 0x20)
-            return true;
+            return i;
         if (escaped)
             escaped = false;
         else if (c == '\\')
@@ -76,11 +79,12 @@ bool HasForbiddenControlCharacter(const std::string& text) {
         else if (c == '"')
             inString = false;
     }
-    return false;
+    return std::string::npos;
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsUtf8(const char* begin, const char* end) {
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. Returns where the
+// first byte that breaks it starts, end when there is none.
+const char* FirstNonUtf8(const char* begin, const char* end) {
     const auto* p = reinterpret_cast<const unsigned char*>(begin);
     const auto* const stop = reinterpret_cast<const unsigned char*>(end);
     while (p < stop) {
@@ -107,17 +111,21 @@ bool IsUtf8(const char* begin, const char* end) {
             else if (c == 0xF4)
                 high = 0x8F;
         } else {
-            return false;
+            return reinterpret_cast<const char*>(p);
         }
         if (static_cast<std::size_t>(stop - p) < length || p[1] < low || p[1] > high)
-            return false;
+            return reinterpret_cast<const char*>(p);
         for (std::size_t i = 2; i < length; ++i) {
             if (p[i] < 0x80 || p[i] > 0xBF)
-                return false;
+                return reinterpret_cast<const char*>(p);
         }
         p += length;
     }
-    return true;
+    return end;
+}
+
+bool IsUtf8(const char* begin, const char* end) {
+    return FirstNonUtf8(begin, end) == end;
 }
 
 // Every key and string of a parsed document. The reader passes any bytes through, and turns
@@ -151,7 +159,7 @@ bool AllTextIsUtf8(const Json::Value& value) {
 } // namespace
 
 bool ToJSON(const std::string& text, Json::Value& json) {
-    if (HasForbiddenControlCharacter(text))
+    if (ForbiddenControlCharacter(text) != std::string::npos)
         return false;
     // Making a reader reads the builder's settings, which costs more than parsing a short answer;
     // a reader starts afresh with each document, so each thread keeps one.
@@ -169,6 +177,49 @@ bool ToJSON(const std::string& text, Json::Value& json) {
         return false;
     json.swap(parsed);
     return true;
+}
+
+JsonTextFault FindJsonFault(const std::string& text) {
+    const std::size_t control = ForbiddenControlCharacter(text);
+    if (control != std::string::npos) {
+        char code[8];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(static_cast<unsigned char>(text[control])));
+        return {std::string("Control character ") + code + " (write it escaped, e.g. \\n or \\u0000)", control};
+    }
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* const nonUtf8 = FirstNonUtf8(begin, end);
+    if (nonUtf8 != end) {
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(*nonUtf8)));
+        return {std::string("Byte ") + byte + " is no UTF-8 (JSON travels as UTF-8)",
+                static_cast<std::size_t>(nonUtf8 - begin)};
+    }
+    Json::Value parsed;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(StrictReaderBuilder().newCharReader());
+    bool valid = false;
+    try {
+        valid = reader->parse(begin, end, &parsed, &errors);
+    } catch (const std::exception& error) {
+        return {error.what(), 0};
+    }
+    if (valid)
+        return AllTextIsUtf8(parsed) ? JsonTextFault{}
+                                     : JsonTextFault{"A string holds an escaped lone surrogate (\\uD800 to \\uDFFF), "
+                                                     "which is no UTF-8 text", 0};
+    // The reader's first error reads "* Line L, Column C\n  message\n"; its place becomes an offset.
+    int line = 1, column = 1;
+    std::sscanf(errors.c_str(), "* Line %d, Column %d", &line, &column);
+    const std::size_t messageStart = errors.find("\n  ");
+    std::string message = messageStart == std::string::npos ? errors : errors.substr(messageStart + 3);
+    message = message.substr(0, message.find('\n'));
+    std::size_t offset = 0;
+    for (int l = 1; l < line && offset < text.size(); ++offset)
+        if (text[offset] == '\n')
+            ++l;
+    offset = std::min(text.size(), offset + static_cast<std::size_t>(std::max(column, 1) - 1));
+    return {message.empty() ? std::string("Not valid JSON") : message, offset};
 }
 
 std::string ToJSONString(const Json::Value& json) {

@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <string>
 
 namespace Tarn {
@@ -10,6 +11,15 @@ namespace Tarn {
 // trailing garbage, comments, an empty text and text that is not UTF-8 are not JSON.
 // Returns false and leaves json untouched when the text is not valid JSON.
 bool ToJSON(const std::string& text, Json::Value& json);
+
+// Where and why text is no valid JSON for ToJSON: the reader's message (a control character, a
+// byte that is no UTF-8, or the JSON reader's own first error) and the byte offset of the fault.
+// An empty message for valid JSON.
+struct JsonTextFault {
+    std::string message;
+    std::size_t offset = 0;
+};
+JsonTextFault FindJsonFault(const std::string& text);
 
 // Compact JSON text (no blanks outside strings, non-ASCII as raw UTF-8).
 std::string ToJSONString(const Json::Value& json);

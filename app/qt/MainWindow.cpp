@@ -152,7 +152,12 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
                                          BuildScanCodeTab(), BuildExternalPaymentTab()});
     layout->addWidget(pageControl1);
     layout->addWidget(BuildPanel2());
-    layout->addWidget(StatusStrip(form_.pnlHttpResponse));
+    // The verdict and the timing go beside the status strip, which keeps its own caption.
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(StatusStrip(form_.pnlHttpResponse), 2);
+    statusRow->addWidget(StatusStrip(form_.pnlVerdict), 2);
+    statusRow->addWidget(Edit(form_.edtTiming), 1);
+    layout->addLayout(statusRow);
     layout->addWidget(BuildExchangeTabs(), 1);
     setCentralWidget(central);
 
@@ -395,7 +400,8 @@ QWidget* MainWindow::BuildExchangeTabs() {
         {page(f.TabSheet1, ListView(f.lvRequestHeaders)), page(f.TabSheet2, Memo(f.mmRequestBody, false)),
          page(f.TabSheet3, ListView(f.lvResponseHeaders)), page(f.TabSheet4, Memo(f.mmResponseBody, false)),
          page(f.TabSheetErrorRequestHeaders, ListView(f.lvErrorRequestHeaders)),
-         page(f.TabSheetErrorRequestBody, Memo(f.mmErrorRequestBody, false))});
+         page(f.TabSheetErrorRequestBody, Memo(f.mmErrorRequestBody, false)),
+         page(f.TabSheetChecks, ListView(f.lvChecks))});
 }
 
 // --- Bindings -------------------------------------------------------------------------------

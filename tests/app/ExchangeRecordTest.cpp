@@ -34,8 +34,10 @@ TEST_F(ExchangeRecordTest, AnAcceptedAnswerIsOneRecordOfWhatCrossed) {
     EXPECT_EQ(record.httpStatus, 200);
     EXPECT_EQ(record.responseBody, form->mmResponseBody.Text());
     EXPECT_EQ(record.responseHeaders.at("Content-Type"), "application/json");
+    // The answer checks, then what was read and applied.
     EXPECT_EQ(Results(record), (std::vector<std::string>{"Signature present=pass", "Signature equal=pass",
-                                                         "Content-Type=pass", "JSON=pass"}));
+                                                         "Content-Type=pass", "JSON=pass", "Answer read=",
+                                                         "Lines="}));
     EXPECT_TRUE(record.Accepted());
     EXPECT_EQ(record.FirstFailure(), nullptr);
     // libcurl's figures are cumulative from the start of the exchange.
@@ -53,7 +55,8 @@ TEST_F(ExchangeRecordTest, ARefusedAnswerComesBeforeItsErrorReport) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].verdict, "INVALID_CONTENT_TYPE");
     EXPECT_EQ(Results(records[0]), (std::vector<std::string>{"Signature present=pass", "Signature equal=pass",
-                                                             "Content-Type=FAIL", "JSON=not checked"}));
+                                                             "Content-Type=FAIL", "JSON=not checked",
+                                                             "Content-Type received="}));
     ASSERT_NE(records[0].FirstFailure(), nullptr);
     EXPECT_EQ(records[0].FirstFailure()->detail, "You supplied an invalid Content-Type header.");
     EXPECT_EQ(records[1].kind, ExchangeKind::ErrorReport);

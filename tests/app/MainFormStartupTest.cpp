@@ -113,6 +113,8 @@ const std::vector<Expected> kForm = {
     {"mmMessages", "", "Messages:", None},
 
     {"pnlHttpResponse", "HTTP RESPONSE CODE", "", Bold},
+    {"pnlVerdict", "", "", Bold},
+    {"edtTiming", "", "", ReadOnly},
 
     {"PageControl2", "", "", None},
     {"TabSheet1", "Request Headers", "", None},
@@ -127,6 +129,8 @@ const std::vector<Expected> kForm = {
     {"lvErrorRequestHeaders", "", "", None},
     {"TabSheetErrorRequestBody", "Error Request Body", "", Hidden},
     {"mmErrorRequestBody", "", "", Fixed},
+    {"TabSheetChecks", "Checks", "", None},
+    {"lvChecks", "", "", None},
 };
 
 class MainFormStartupTest : public ::testing::Test {
@@ -202,7 +206,8 @@ TEST_F(MainFormStartupTest, ListsTabsAndStatusStripStartAsTheFormDefinesThem) {
                                             &form->TabSheet3,
                                             &form->TabSheet4,
                                             &form->TabSheetErrorRequestHeaders,
-                                            &form->TabSheetErrorRequestBody};
+                                            &form->TabSheetErrorRequestBody,
+                                            &form->TabSheetChecks};
     EXPECT_EQ(pages2, form->PageControl2.Pages());
     EXPECT_EQ(0, form->PageControl2.ActivePageIndex());
 

@@ -204,24 +204,77 @@ void ConsumerServer::HandleEvent(const httplib::Request& request, httplib::Respo
     SendAnswer(request, response, answer);
 }
 
-void ConsumerServer::SendAnswer(const httplib::Request& request, httplib::Response& response,
-                                const Answer& answer) {
-    std::optional<std::string> signature;
+std::optional<std::string> ConsumerServer::SignAnswer(const httplib::Request& request, Answer& answer) {
+    std::string previous;
+    {
+        std::lock_guard<std::mutex> lock(answerMutex_);
+        previous = lastAnswerBody_;
+    }
+    const std::string& body = answer.body;
+    using Signature = Faults::Signature;
     switch (answer.faults.signature) {
-    case Faults::Signature::Correct:
-        signature = signer_.Sign(answer.body);
-        break;
-    case Faults::Signature::Missing:
-        break;
-    case Faults::Signature::Empty:
-        signature = std::string();
-        break;
-    case Faults::Signature::Wrong:
-        signature = signer_.WrongSignature(answer.body);
-        break;
-    case Faults::Signature::OtherCase:
-        signature = SwapCase(signer_.Sign(answer.body));
-        break;
+    case Signature::Correct:
+        return signer_.Sign(body);
+    case Signature::Missing:
+        return std::nullopt;
+    case Signature::Empty:
+        return std::string();
+    case Signature::Wrong:
+        return signer_.WrongSignature(body);
+    case Signature::OtherCase:
+        return SwapCase(signer_.Sign(body));
+    case Signature::SecretText:
+        return signer_.SignWithSecretText(body);
+    case Signature::Hex:
+        return signer_.SignHex(body);
+    case Signature::UrlSafe: {
+        std::string signature = signer_.Sign(body);
+        std::replace(signature.begin(), signature.end(), '+', '-');
+        std::replace(signature.begin(), signature.end(), '/', '_');
+        return signature;
+    }
+    case Signature::NoPadding: {
+        std::string signature = signer_.Sign(body);
+        signature.erase(signature.find_last_not_of('=') + 1);
+        return signature;
+    }
+    case Signature::Prefix:
+        return "sha256=" + signer_.Sign(body);
+    case Signature::RequestBody:
+        return signer_.Sign(request.body);
+    case Signature::PrettyPrinted:
+    case Signature::KeyOrder: {
+        Json::Value document;
+        std::string ignored;
+        if (!JsonText::Parse(body, document, ignored))
+            return signer_.Sign(body);
+        if (answer.faults.signature == Signature::PrettyPrinted)
+            return signer_.Sign(JsonText::WritePretty(document));
+        // Sent in one order, signed in another: the answer goes out with its keys reversed.
+        const std::string signedBody = JsonText::Write(document);
+        answer.body = JsonText::WriteKeysReversed(document);
+        return signer_.Sign(signedBody);
+    }
+    case Signature::TrailingNewline:
+        return signer_.Sign(body + "\n");
+    case Signature::TrailingCrLf:
+        return signer_.Sign(body + "\r\n");
+    case Signature::ByteOrderMark:
+        return signer_.Sign("\xEF\xBB\xBF" + body);
+    case Signature::EmptyBody:
+        return signer_.Sign("");
+    case Signature::PreviousAnswer:
+        return signer_.Sign(previous);
+    }
+    return std::nullopt;
+}
+
+void ConsumerServer::SendAnswer(const httplib::Request& request, httplib::Response& response, Answer answer) {
+    const std::optional<std::string> signature = SignAnswer(request, answer);
+    // Every answer counts as the previous one for the next, error reports' answers included.
+    {
+        std::lock_guard<std::mutex> lock(answerMutex_);
+        lastAnswerBody_ = answer.body;
     }
     // Cut off after half the body; an empty body still announces one byte, so something is missing.
     const std::size_t announced =

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -51,7 +52,9 @@ private:
     void HandleClearLog(const httplib::Request& request, httplib::Response& response);
     bool RefuseRemoteAdmin(const httplib::Request& request, httplib::Response& response) const;
 
-    void SendAnswer(const httplib::Request& request, httplib::Response& response, const Answer& answer);
+    void SendAnswer(const httplib::Request& request, httplib::Response& response, Answer answer);
+    // The answer's signature as its faults say (nullopt: no header); may rewrite its body.
+    std::optional<std::string> SignAnswer(const httplib::Request& request, Answer& answer);
     // Sleeps, unless the server stops meanwhile.
     void Delay(int milliseconds);
 
@@ -59,6 +62,8 @@ private:
     std::mutex scenarioMutex_;
     Scenario scenario_;
     RequestLog log_;
+    std::mutex answerMutex_;
+    std::string lastAnswerBody_; // the body of the last answer sent
 
     std::unique_ptr<httplib::Server> server_;
     std::string host_;

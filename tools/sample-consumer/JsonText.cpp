@@ -4,19 +4,48 @@
 #include <json/writer.h>
 
 #include <memory>
+#include <vector>
 
 namespace orvelconsumer {
 
+namespace {
+
+Json::StreamWriterBuilder Writer(const char* indentation) {
+    Json::StreamWriterBuilder b;
+    b["indentation"] = indentation;
+    b["emitUTF8"] = true;
+    b["precision"] = 15;
+    b["precisionType"] = "significant";
+    return b;
+}
+
+} // namespace
+
 std::string JsonText::Write(const Json::Value& value) {
-    static const Json::StreamWriterBuilder builder = [] {
-        Json::StreamWriterBuilder b;
-        b["indentation"] = "";
-        b["emitUTF8"] = true;
-        b["precision"] = 15;
-        b["precisionType"] = "significant";
-        return b;
-    }();
+    static const Json::StreamWriterBuilder builder = Writer("");
     return Json::writeString(builder, value);
+}
+
+std::string JsonText::WritePretty(const Json::Value& value) {
+    static const Json::StreamWriterBuilder builder = Writer("  ");
+    return Json::writeString(builder, value);
+}
+
+std::string JsonText::WriteKeysReversed(const Json::Value& value) {
+    if (value.isObject()) {
+        std::string text;
+        const std::vector<std::string> names = value.getMemberNames();
+        for (auto name = names.rbegin(); name != names.rend(); ++name)
+            text += (text.empty() ? "" : ",") + Write(Json::Value(*name)) + ":" + WriteKeysReversed(value[*name]);
+        return "{" + text + "}";
+    }
+    if (value.isArray()) {
+        std::string text;
+        for (const Json::Value& item : value)
+            text += (text.empty() ? "" : ",") + WriteKeysReversed(item);
+        return "[" + text + "]";
+    }
+    return Write(value);
 }
 
 bool JsonText::Parse(const std::string& text, Json::Value& value, std::string& error, bool strict) {

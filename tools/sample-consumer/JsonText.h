@@ -11,6 +11,10 @@ namespace orvelconsumer {
 class JsonText {
 public:
     static std::string Write(const Json::Value& value);
+    // The same, laid out on lines indented by two blanks.
+    static std::string WritePretty(const Json::Value& value);
+    // Compact, with every object's keys in reverse order (jsoncpp itself writes them sorted).
+    static std::string WriteKeysReversed(const Json::Value& value);
 
     // Parses one JSON value filling the whole text (trailing blanks allowed, nothing else).
     // strict: also refuses comments and duplicate keys and needs an object or array at the top,

@@ -2,7 +2,10 @@
 
 #include "JsonText.h"
 
+#include <algorithm>
+#include <iterator>
 #include <set>
+#include <utility>
 
 namespace orvelconsumer {
 
@@ -109,18 +112,36 @@ Faults ReadFaults(const Json::Value& object, const std::string& where) {
     CheckKeys(object, where, {"signature", "contentType", "delayMs", "closeMidAnswer", "bodyBytes"});
     Faults faults;
     if (object.isMember("signature")) {
+        static const std::pair<const char*, Faults::Signature> kSignatures[] = {
+            {"missing", Faults::Signature::Missing},
+            {"empty", Faults::Signature::Empty},
+            {"wrong", Faults::Signature::Wrong},
+            {"otherCase", Faults::Signature::OtherCase},
+            {"secretText", Faults::Signature::SecretText},
+            {"hex", Faults::Signature::Hex},
+            {"urlSafe", Faults::Signature::UrlSafe},
+            {"noPadding", Faults::Signature::NoPadding},
+            {"prefix", Faults::Signature::Prefix},
+            {"requestBody", Faults::Signature::RequestBody},
+            {"prettyPrinted", Faults::Signature::PrettyPrinted},
+            {"keyOrder", Faults::Signature::KeyOrder},
+            {"trailingNewline", Faults::Signature::TrailingNewline},
+            {"trailingCrLf", Faults::Signature::TrailingCrLf},
+            {"byteOrderMark", Faults::Signature::ByteOrderMark},
+            {"emptyBody", Faults::Signature::EmptyBody},
+            {"previousAnswer", Faults::Signature::PreviousAnswer},
+        };
         const Json::Value& value = object["signature"];
         const std::string text = value.isString() ? value.asString() : std::string();
-        if (text == "missing")
-            faults.signature = Faults::Signature::Missing;
-        else if (text == "empty")
-            faults.signature = Faults::Signature::Empty;
-        else if (text == "wrong")
-            faults.signature = Faults::Signature::Wrong;
-        else if (text == "otherCase")
-            faults.signature = Faults::Signature::OtherCase;
-        else
-            Fail(where + ".signature", "expected \"missing\", \"empty\", \"wrong\" or \"otherCase\"");
+        const auto* found = std::find_if(std::begin(kSignatures), std::end(kSignatures),
+                                         [&text](const auto& entry) { return text == entry.first; });
+        if (found == std::end(kSignatures)) {
+            std::string names;
+            for (const auto& entry : kSignatures)
+                names += std::string(names.empty() ? "" : ", ") + Quoted(entry.first);
+            Fail(where + ".signature", "expected one of " + names);
+        }
+        faults.signature = found->second;
     }
     if (object.isMember("contentType")) {
         const Json::Value& value = object["contentType"];

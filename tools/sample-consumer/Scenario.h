@@ -13,7 +13,28 @@ namespace orvelconsumer {
 
 // How an answer departs from a correct one.
 struct Faults {
-    enum class Signature { Correct, Missing, Empty, Wrong, OtherCase };
+    // Wrong: a signature of the right form that fits nothing. The ones after it each make one of
+    // the mistakes consumers make when signing (the tester names them).
+    enum class Signature {
+        Correct,
+        Missing,
+        Empty,
+        Wrong,
+        OtherCase,       // the letters' case swapped
+        SecretText,      // keyed with the secret's Base64 text instead of its decoded bytes
+        Hex,             // the digest in hex
+        UrlSafe,         // the URL-safe Base64 alphabet ("-" and "_"), padding kept
+        NoPadding,       // the final "=" left off
+        Prefix,          // "sha256=" in front
+        RequestBody,     // the request's body signed
+        PrettyPrinted,   // a pretty-printed form of the answer signed, the compact one sent
+        KeyOrder,        // the answer sent with its keys in reverse order, the sorted form signed
+        TrailingNewline, // the answer followed by "\n" signed
+        TrailingCrLf,    // the answer followed by "\r\n" signed
+        ByteOrderMark,   // the answer with a byte order mark in front signed
+        EmptyBody,       // an empty body signed
+        PreviousAnswer,  // the consumer's previous answer signed
+    };
 
     Signature signature = Signature::Correct;
     bool omitContentType = false;

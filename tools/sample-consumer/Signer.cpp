@@ -69,6 +69,20 @@ std::string Signer::WrongSignature(const std::string& body) const {
     return Base64Encode(Hmac(key_ + "#", body));
 }
 
+std::string Signer::SignWithSecretText(const std::string& body) const {
+    return Base64Encode(Hmac(Base64Encode(key_), body));
+}
+
+std::string Signer::SignHex(const std::string& body) const {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : Hmac(key_, body)) {
+        hex += kDigits[static_cast<uint8_t>(c) >> 4];
+        hex += kDigits[static_cast<uint8_t>(c) & 15];
+    }
+    return hex;
+}
+
 std::string Signer::Base64Encode(const std::string& bytes) {
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);

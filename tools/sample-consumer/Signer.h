@@ -21,6 +21,10 @@ public:
 
     // A signature of the same form (44 characters) that does not belong to body.
     std::string WrongSignature(const std::string& body) const;
+    // The mistakes of a consumer that keys the HMAC with the secret's Base64 text, or writes the
+    // digest in hex.
+    std::string SignWithSecretText(const std::string& body) const;
+    std::string SignHex(const std::string& body) const;
 
     static std::string Base64Encode(const std::string& bytes);
     static std::optional<std::string> Base64Decode(const std::string& text);
