@@ -154,9 +154,9 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
     layout->addWidget(BuildPanel2());
     // The verdict and the timing go beside the status strip, which keeps its own caption.
     auto* statusRow = new QHBoxLayout;
-    statusRow->addWidget(StatusStrip(form_.pnlHttpResponse), 2);
-    statusRow->addWidget(StatusStrip(form_.pnlVerdict), 2);
-    statusRow->addWidget(Edit(form_.edtTiming), 1);
+    statusRow->addWidget(StatusStrip(form_.pnlHttpResponse), 3);
+    statusRow->addWidget(StatusStrip(form_.pnlVerdict), 3);
+    statusRow->addWidget(Edit(form_.edtTiming), 2);
     layout->addLayout(statusRow);
     layout->addWidget(BuildExchangeTabs(), 1);
     setCentralWidget(central);

@@ -311,6 +311,9 @@ TEST(DemoScenarioTest, PlaysASaleWithDiscountDialogScanReceiptAndPayment) {
     EXPECT_EQ(3u, dialog["options"].size());
     EXPECT_EQ("{}", demo.NextAnswer("startPayment", Null()).body); // the answer to the dialog
 
+    // One answer makes a signing mistake for the Checks tab to name.
+    EXPECT_EQ(demo.NextAnswer("pauseSession", Null()).faults.signature, Faults::Signature::SecretText);
+
     const Json::Value scan = ParseJson(demo.NextAnswer("scanCode", Null()).body);
     EXPECT_TRUE(scan["recognized"].asBool());
     EXPECT_TRUE(scan["relationNumber"].isIntegral());

@@ -502,4 +502,71 @@ TEST_F(MainWindowTest, SendingThroughTheWindowShowsTheExchange) {
     EXPECT_GT(QFileInfo(path).size(), 0);
 }
 
+// The Checks tab through the window, against the demo consumer: its list fills after a send, and a
+// 200 answer signed wrongly turns the verdict red beside a status strip that still shows 200 on
+// green. Leaves a screenshot of the Checks tab.
+TEST_F(MainWindowTest, TheChecksTabAndTheVerdictShowARefusedAnswer) {
+    testsupport::ConsumerOptions options;
+    options.secret = "b3J2ZWwtd2ViaG9vay10ZXN0ZXItZGVtby1zZWNyZXQ=";
+    options.demo = true;
+    testsupport::SampleConsumer consumer(options);
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    form.edtBaseURL.SetText(consumer.BaseUrl());
+    form.edtSecret.SetText(options.secret);
+    form.edtSubscriptionId.SetText("demo-subscription");
+    form.chkBlockingCall.SetChecked(true);
+    ShowSessionTab();
+    Click(form.btnGenerate);
+    Click(form.spdRegelToevoegen);
+    Type(0, "articleNumber", QStringLiteral("1001"));
+    Type(0, "text", QStringLiteral("Coffee"));
+    Type(0, "quantity", QStringLiteral("2"));
+    Type(0, "priceIncl", QStringLiteral("2.5"));
+
+    QTabWidget* exchange = Tabs(form.PageControl2);
+    const int checksTab = exchange->count() - 1;
+    EXPECT_EQ(exchange->widget(checksTab)->objectName(), QStringLiteral("TabSheetChecks"));
+    EXPECT_EQ(exchange->tabText(checksTab), QStringLiteral("Checks"));
+    auto* list = Find<QTreeWidget>(form.lvChecks);
+    auto* verdict = Find<QLabel>(form.pnlVerdict);
+    auto* strip = Find<QLabel>(form.pnlHttpResponse);
+    auto* timing = Find<QLineEdit>(form.edtTiming);
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(verdict, nullptr);
+    ASSERT_NE(timing, nullptr);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(verdict->text(), QString());
+    EXPECT_TRUE(timing->isReadOnly());
+
+    Click(form.spdStartSession);
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_GT(list->topLevelItemCount(), 4);
+    EXPECT_EQ(list->findItems(QStringLiteral("Signature equal"), Qt::MatchExactly).value(0)->text(1),
+              QStringLiteral("pass"));
+    EXPECT_EQ(verdict->text(), QStringLiteral("Answer accepted"));
+    EXPECT_EQ(verdict->palette().color(QPalette::Window), QColor(0, 128, 0));
+    EXPECT_TRUE(timing->text().endsWith(QLatin1Char(')'))) << timing->text().toStdString();
+
+    // The demo signs its pauseSession answer with the secret's text as the key.
+    Click(form.spdPauseSession);
+    EXPECT_EQ(strip->text(), QStringLiteral("200 OK"));
+    EXPECT_EQ(strip->palette().color(QPalette::Window), QColor(0, 128, 0));
+    EXPECT_EQ(verdict->text(), QStringLiteral("Answer refused: INVALID_SIGNATURE"));
+    EXPECT_EQ(verdict->palette().color(QPalette::Window), QColor(255, 0, 0));
+    const auto diagnosis = list->findItems(QStringLiteral("Signature diagnosis"), Qt::MatchExactly);
+    ASSERT_EQ(diagnosis.size(), 1);
+    EXPECT_TRUE(diagnosis[0]->text(2).contains(QStringLiteral("secret's Base64 text")));
+    EXPECT_EQ(Find<QPlainTextEdit>(form.mmMessages)->toPlainText(),
+              QStringLiteral("[INVALID_SIGNATURE] You did not properly calculate the X-Orvel-Signature header."));
+
+    exchange->setCurrentIndex(checksTab);
+    window.resize(1000, 900); // wide enough to read the details in the screenshot
+    list->resizeColumnToContents(1);
+    QApplication::processEvents();
+    const QPixmap shot = window.grab();
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_TRUE(shot.save(QStringLiteral("checks-tab.png")));
+}
+
 } // namespace

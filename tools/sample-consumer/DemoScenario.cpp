@@ -4,7 +4,7 @@ namespace orvelconsumer {
 
 const std::string& DemoScenario::Text() {
     static const std::string text = R"json({
-  "description": "Built-in demo of orvel-sample-consumer: a discount that splits a line, a dialog, a scan result, receipt footers and an external payment that is confirmed on the third poll. startSession starts the dialog and the payment over.",
+  "description": "Built-in demo of orvel-sample-consumer: a discount that splits a line, a dialog, a scan result, receipt footers and an external payment that is confirmed on the third poll, and a pauseSession answer signed with the secret's text as the key (a common signing mistake: the tester's Checks tab names it). startSession starts the dialog and the payment over.",
   "events": {
     "startSession": [
       {"body": {}, "resets": ["startPayment", "pollExternalPayment"], "repeat": true}
@@ -43,6 +43,9 @@ const std::string& DemoScenario::Text() {
           }
         }
       }
+    ],
+    "pauseSession": [
+      {"body": {"lineChanges": []}, "faults": {"signature": "secretText"}, "repeat": true}
     ],
     "scanCode": [
       {
