@@ -13,7 +13,7 @@ namespace {
 
 using Row = std::vector<std::string>;
 
-const char* const kChecksSignatureDiagnosis = "Signature diagnosis";
+const char* const kSignatureDiagnosis = "Signature diagnosis";
 
 // Milliseconds with one decimal, in the user's decimal separator.
 std::string Ms(double value, char separator) {
@@ -25,18 +25,18 @@ std::string Ms(double value, char separator) {
     return text;
 }
 
+bool Answered(const ExchangeRecord& record) {
+    return record.curlCode == 0 && record.httpStatus >= 0;
+}
+
 std::string TransportText(const ExchangeRecord& record) {
-    if (record.curlCode == 0 && record.httpStatus >= 0)
+    if (Answered(record))
         return std::to_string(record.httpStatus) + " " + record.reasonPhrase;
     const std::string curlText = CurlCodeToString(record.curlCode);
     std::string text = "CURL CODE: " + std::to_string(record.curlCode) + " - " + curlText;
     if (!record.transportError.empty() && record.transportError != curlText)
         text += ": " + record.transportError;
     return text;
-}
-
-bool Answered(const ExchangeRecord& record) {
-    return record.curlCode == 0 && record.httpStatus >= 0;
 }
 
 std::string TimingLine(const WebhookTiming& timing, char separator) {
@@ -115,7 +115,7 @@ void TForm1::ExplainRefusal(ExchangeRecord& record, int errorCode, const Webhook
         const SignatureEvidence evidence{edtSecret.Text(), record.requestBody, record.responseBody,
                                          result.response.GetHeader("X-Orvel-Signature"), previousAnswerBody_};
         for (const SignatureFinding& finding : DiagnoseSignature(evidence))
-            record.checks.push_back({kChecksSignatureDiagnosis, CheckResult::Info, finding.text});
+            record.checks.push_back({kSignatureDiagnosis, CheckResult::Info, finding.text});
         break;
     }
     case ewecMissingContentType:

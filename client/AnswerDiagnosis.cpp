@@ -227,12 +227,21 @@ std::vector<SignedBody> CandidateBodies(const SignatureEvidence& evidence) {
     // The same document written again, as a consumer that serialises twice would.
     Json::Value document;
     if (ToJSON(answer, document)) {
-        for (const char* indentation : {"", "  ", "   ", "    ", "\t"}) {
-            Json::StreamWriterBuilder writer;
-            writer["indentation"] = indentation;
-            writer["emitUTF8"] = true;
-            writer["precision"] = 15;
-            writer["precisionType"] = "significant";
+        // The layouts consumers' JSON libraries commonly write: compact, or indented by 2, 3
+        // (jsoncpp's own) or 4 blanks or a tab.
+        static const std::vector<Json::StreamWriterBuilder> writers = [] {
+            std::vector<Json::StreamWriterBuilder> made;
+            for (const char* indentation : {"", "  ", "   ", "    ", "\t"}) {
+                Json::StreamWriterBuilder writer;
+                writer["indentation"] = indentation;
+                writer["emitUTF8"] = true;
+                writer["precision"] = 15;
+                writer["precisionType"] = "significant";
+                made.push_back(writer);
+            }
+            return made;
+        }();
+        for (const Json::StreamWriterBuilder& writer : writers) {
             std::string text = Json::writeString(writer, document);
             if (text != answer)
                 bodies.push_back({text, SerialisationFindings(answer, text)});
@@ -283,11 +292,11 @@ std::vector<SignatureFinding> DiagnoseSignature(const SignatureEvidence& evidenc
                 findings.insert(findings.end(), match->begin(), match->end());
                 if (!best || findings.size() < best->size())
                     best = std::move(findings);
+                // No explanation is simpler than a single mistake.
+                if (best->size() == 1)
+                    return *best;
             }
         }
-        // No explanation is simpler than a single mistake.
-        if (best && best->size() <= 1)
-            break;
     }
     if (best && !best->empty())
         return *best;

@@ -261,3 +261,21 @@ TEST_F(ChecksTest, WhatWasReadAndAppliedIsListed) {
     EXPECT_EQ(DetailOf(form->lvChecks, "Answer read"), "receipt footers");
     EXPECT_EQ(DetailOf(form->lvChecks, "Receipt"), "shown with the consumer's footers");
 }
+
+// A poll's answer, taken in on the window's thread after its background exchange, is shown the
+// same way as a send's.
+TEST_F(ChecksTest, APollsAnswerHasItsChecksAndVerdict) {
+    const std::string payment = R"("externalPaymentId": "{{externalPayment.externalPaymentId}}", "started": true)";
+    Scenario(R"({"events": {"startExternalPayment": [{"body": {)" + payment +
+             R"(}}], "pollExternalPayment": [{"body": {)" + payment + R"(}, "faults": {"signature": "hex"}}]}})");
+    AddLine("1", "Tea", "2", "6,25");
+    ASSERT_EQ(Press(&TForm1::spdStartExternalPaymentClick), "");
+    ASSERT_TRUE(toolkit.PumpUntil([&] { return form->pnlVerdict.Caption() == "Answer refused: INVALID_SIGNATURE"; }));
+
+    EXPECT_EQ(DetailOf(form->lvChecks, "Request"), "POST " + consumer->BaseUrl() + "pollExternalPayment");
+    EXPECT_EQ(AnswerCheckResults(), (std::vector<std::string>{"pass", "FAIL", "not checked", "not checked"}));
+    EXPECT_NE(DetailOf(form->lvChecks, "Signature diagnosis").find("written in hex"), std::string::npos);
+    EXPECT_EQ(form->pnlVerdict.Color(), clRed);
+    EXPECT_EQ(form->pnlHttpResponse.Caption(), "200 OK");
+    EXPECT_FALSE(form->edtTiming.Text().empty());
+}
