@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the strict JSON reader; whatever it accepts must write back to text
-// that reads to the same value.
+// that reads to the same value, and whatever it refuses must have a fault within the text.
+#include "AnswerDiagnosis.h"
 #include "ToJSON.h"
 
 #include <json/value.h>
@@ -17,8 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A refused text leaves the target as it was.
         if (!json.isObject() || json.size() != 1 || !json["untouched"].asBool())
             std::abort();
+        const Tarn::JsonTextFault fault = Tarn::FindJsonFault(text);
+        if (fault.message.empty() || fault.offset > text.size() || Tarn::Webhooks::DescribeJsonFault(text).empty())
+            std::abort();
         return 0;
     }
+    if (!Tarn::FindJsonFault(text).message.empty())
+        std::abort();
     const std::string written = Tarn::ToJSONString(json);
     Json::Value again;
     if (!Tarn::ToJSON(written, again)) {

@@ -105,6 +105,12 @@ protected:
         GridTableModel* model = window.GridModel();
         return model->setData(model->index(row, Column(caption)), text, Qt::EditRole);
     }
+    void TypeLine(int row, const char* article, const char* text, const char* quantity, const char* price) {
+        Type(row, "articleNumber", QString::fromUtf8(article));
+        Type(row, "text", QString::fromUtf8(text));
+        Type(row, "quantity", QString::fromUtf8(quantity));
+        Type(row, "priceIncl", QString::fromUtf8(price));
+    }
 
     ApplicationInstance application;
     testsupport::TempDir data;
@@ -471,14 +477,8 @@ TEST_F(MainWindowTest, SendingThroughTheWindowShowsTheExchange) {
     Click(form.btnGenerate);
     Click(form.spdRegelToevoegen);
     Click(form.spdRegelToevoegen);
-    Type(0, "articleNumber", QStringLiteral("1001"));
-    Type(0, "text", QStringLiteral("Coffee"));
-    Type(0, "quantity", QStringLiteral("2"));
-    Type(0, "priceIncl", QStringLiteral("2.5"));
-    Type(1, "articleNumber", QStringLiteral("1002"));
-    Type(1, "text", QStringLiteral("Apple pie"));
-    Type(1, "quantity", QStringLiteral("1"));
-    Type(1, "priceIncl", QStringLiteral("3.95"));
+    TypeLine(0, "1001", "Coffee", "2", "2.5");
+    TypeLine(1, "1002", "Apple pie", "1", "3.95");
 
     Click(form.spdStartSession);
     EXPECT_TRUE(boxes.texts.empty()) << (boxes.texts.empty() ? "" : boxes.texts[0].toStdString());
@@ -519,10 +519,7 @@ TEST_F(MainWindowTest, TheChecksTabAndTheVerdictShowARefusedAnswer) {
     ShowSessionTab();
     Click(form.btnGenerate);
     Click(form.spdRegelToevoegen);
-    Type(0, "articleNumber", QStringLiteral("1001"));
-    Type(0, "text", QStringLiteral("Coffee"));
-    Type(0, "quantity", QStringLiteral("2"));
-    Type(0, "priceIncl", QStringLiteral("2.5"));
+    TypeLine(0, "1001", "Coffee", "2", "2.5");
 
     QTabWidget* exchange = Tabs(form.PageControl2);
     const int checksTab = exchange->count() - 1;
