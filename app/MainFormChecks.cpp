@@ -39,8 +39,12 @@ std::string TransportText(const ExchangeRecord& record) {
     return text;
 }
 
+bool NothingSent(const WebhookTiming& timing) {
+    return timing.totalMs <= 0 && timing.bytesSent == 0;
+}
+
 std::string TimingLine(const WebhookTiming& timing, char separator) {
-    if (timing.totalMs <= 0 && timing.bytesSent == 0)
+    if (NothingSent(timing))
         return "nothing was sent";
     std::string line = "name look-up " + Ms(timing.nameLookupMs, separator) + " ms, connect " +
                        Ms(timing.connectMs, separator) + " ms, ";
@@ -52,7 +56,7 @@ std::string TimingLine(const WebhookTiming& timing, char separator) {
 }
 
 std::string TimingSummary(const WebhookTiming& timing, char separator) {
-    if (timing.totalMs <= 0 && timing.bytesSent == 0)
+    if (NothingSent(timing))
         return "";
     std::string summary = Ms(timing.totalMs, separator) + " ms (connect " + Ms(timing.connectMs, separator);
     if (timing.tlsMs > 0)
@@ -63,8 +67,10 @@ std::string TimingSummary(const WebhookTiming& timing, char separator) {
 std::vector<Row> EventRows(const ExchangeRecord& record, char separator) {
     std::vector<Row> rows;
     rows.push_back({"Request", "", "POST " + record.url});
-    rows.push_back({"Transport", Answered(record) ? CheckResultText(CheckResult::Pass) : CheckResultText(CheckResult::Fail),
-                    TransportText(record)});
+    rows.push_back(
+        {"Transport",
+         Answered(record) ? CheckResultText(CheckResult::Pass) : CheckResultText(CheckResult::Fail),
+         TransportText(record)});
     rows.push_back({"Timing", "", TimingLine(record.timing, separator)});
     for (const ExchangeCheck& check : record.checks)
         rows.push_back({check.check, CheckResultText(check.result), check.detail});
@@ -87,16 +93,10 @@ void TForm1::ShowChecks(const ExchangeRecord& record) {
     }
     lvChecks.SetItems(EventRows(record, separator));
     edtTiming.SetText(TimingSummary(record.timing, separator));
-    if (record.Accepted()) {
-        pnlVerdict.SetCaption("Answer accepted");
-        pnlVerdict.SetColor(clGreen);
-    } else if (record.verdict == kVerdictNoAnswer) {
-        pnlVerdict.SetCaption("No answer");
-        pnlVerdict.SetColor(clRed);
-    } else {
-        pnlVerdict.SetCaption("Answer refused: " + record.verdict);
-        pnlVerdict.SetColor(clRed);
-    }
+    pnlVerdict.SetCaption(record.Accepted()                    ? "Answer accepted"
+                          : record.verdict == kVerdictNoAnswer ? "No answer"
+                                                               : "Answer refused: " + record.verdict);
+    pnlVerdict.SetColor(record.Accepted() ? clGreen : clRed);
     pnlVerdict.SetFontColor(clHighlightText);
 }
 
@@ -120,8 +120,8 @@ void TForm1::ExplainRefusal(ExchangeRecord& record, int errorCode, const Webhook
     }
     case ewecMissingContentType:
     case ewecInvalidContentType:
-        record.checks.push_back(
-            {"Content-Type received", CheckResult::Info, DescribeContentType(result.response.GetHeader("Content-Type"))});
+        record.checks.push_back({"Content-Type received", CheckResult::Info,
+                                 DescribeContentType(result.response.GetHeader("Content-Type"))});
         break;
     case ewecInvalidJson:
         record.checks.push_back({"JSON reader", CheckResult::Info, DescribeJsonFault(record.responseBody)});

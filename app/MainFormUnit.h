@@ -242,12 +242,10 @@ public:
     // Told of every exchange once its send is over (the answer read and applied), in the order
     // the exchanges were made: an event's record comes before the record of its error report.
     std::vector<std::function<void(const ExchangeRecord&)>> exchangeListeners;
-    // The record of the event whose answer is being read and applied, for the lines that say
-    // what was done with it; nullptr when no exchange of the send under way has been made.
-    ExchangeRecord* CurrentExchange();
     // Hands the records of the send that has ended to the listeners.
     void PublishExchanges();
-    // Adds a line saying what was read from or done with the current exchange's answer.
+    // Adds a line saying what was read from or done with the answer of the event being sent; no
+    // line when no exchange of the send under way has been made.
     void NoteExchange(const std::string& check, const std::string& detail);
 
     // --- Checks -----------------------------------------------------------------------------
@@ -344,6 +342,8 @@ private:
     // A record for the exchange VerifyResponse is looking at, kept until PublishExchanges.
     ExchangeRecord& BeginExchange(const ClientPtr& client, const EventPtr& event,
                                   const Tarn::Webhooks::WebhookResult& result);
+    // The record of the event whose answer is being read and applied; nullptr when none.
+    ExchangeRecord* CurrentExchange();
     std::deque<ExchangeRecord> pendingExchanges_; // a deque: a record's place stays while reports are added
     // Why an answer was refused, after its checks in the record: diagnosis, Content-Type, JSON.
     void ExplainRefusal(ExchangeRecord& record, int errorCode, const Tarn::Webhooks::WebhookResult& result);

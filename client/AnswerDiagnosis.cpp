@@ -25,7 +25,8 @@ const char kSignExactBytes[] = "sign the exact bytes you send.";
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -66,6 +67,7 @@ std::string Hex(const OrvCrypt::Bytes& bytes) {
 struct Encoding {
     std::string text;
     Findings findings;
+    bool anyCase = false; // hex says the same in either case; Base64 does not
 };
 
 std::vector<Encoding> Encodings(const OrvCrypt::Bytes& digest) {
@@ -79,9 +81,10 @@ std::vector<Encoding> Encodings(const OrvCrypt::Bytes& digest) {
     };
     const SignatureFinding noPadding{SignatureMistake::NoPadding,
                                      "The Base64 digest lacks its padding: keep the final \"=\"."};
-    const SignatureFinding urlAlphabet{SignatureMistake::UrlSafeAlphabet,
-                                       "The digest uses the URL-safe Base64 alphabet (\"-\" and \"_\"): use the "
-                                       "standard alphabet, with \"+\" and \"/\"."};
+    const SignatureFinding urlAlphabet{
+        SignatureMistake::UrlSafeAlphabet,
+        "The digest uses the URL-safe Base64 alphabet (\"-\" and \"_\"): use the "
+        "standard alphabet, with \"+\" and \"/\"."};
     return {
         {base64, {}},
         {unpadded, {noPadding}},
@@ -89,29 +92,30 @@ std::vector<Encoding> Encodings(const OrvCrypt::Bytes& digest) {
         {urlSafe(unpadded), {urlAlphabet, noPadding}},
         {Hex(digest),
          {{SignatureMistake::HexDigest,
-           "The digest is written in hex: write its 32 bytes in Base64 instead (44 characters)."}}},
+           "The digest is written in hex: write its 32 bytes in Base64 instead (44 characters)."}},
+         true},
     };
 }
 
 // The mistakes by which the received text is this encoding; none when it is not.
 std::optional<Findings> MatchEncoding(const std::string& received, const Encoding& encoding) {
-    const bool hex = !encoding.findings.empty() && encoding.findings[0].mistake == SignatureMistake::HexDigest;
     Findings findings = encoding.findings;
     if (received == encoding.text)
         return findings;
     if (EqualIgnoringCase(received, encoding.text)) {
-        // Hex says the same in either case.
-        if (!hex)
-            findings.push_back({SignatureMistake::CaseChanged, "The signature's letters changed case: Base64 is "
-                                                               "case-sensitive, send it exactly as encoded."});
+        if (!encoding.anyCase)
+            findings.push_back({SignatureMistake::CaseChanged,
+                                "The signature's letters changed case: Base64 is "
+                                "case-sensitive, send it exactly as encoded."});
         return findings;
     }
     if (received.size() > encoding.text.size() &&
-        (hex ? EqualIgnoringCase(received.substr(received.size() - encoding.text.size()), encoding.text)
+        (encoding.anyCase
+             ? EqualIgnoringCase(received.substr(received.size() - encoding.text.size()), encoding.text)
              : EndsWith(received, encoding.text))) {
         const std::string prefix = received.substr(0, received.size() - encoding.text.size());
-        findings.push_back({SignatureMistake::Prefix, "The signature starts with the prefix \"" + Visible(prefix) +
-                                                          "\": send the digest alone."});
+        findings.push_back({SignatureMistake::Prefix, "The signature starts with the prefix \"" +
+                                                          Visible(prefix) + "\": send the digest alone."});
         return findings;
     }
     return std::nullopt;
@@ -151,22 +155,28 @@ Findings SerialisationFindings(const std::string& sent, const std::string& signe
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
         if (a == b)
-            findings.push_back({SignatureMistake::KeyOrder,
-                                "The signature covers the same JSON with its keys in another order: serialise the "
-                                "answer once and " + std::string(kSignExactBytes)});
+            findings.push_back(
+                {SignatureMistake::KeyOrder,
+                 "The signature covers the same JSON with its keys in another order: serialise the "
+                 "answer once and " +
+                     std::string(kSignExactBytes)});
         else
-            findings.push_back({SignatureMistake::OtherSerialisation,
-                                "The signature covers the same JSON written otherwise (numbers or escapes): " +
-                                    std::string(kSignExactBytes)});
+            findings.push_back(
+                {SignatureMistake::OtherSerialisation,
+                 "The signature covers the same JSON written otherwise (numbers or escapes): " +
+                     std::string(kSignExactBytes)});
     }
     if (signedPretty && !sentPretty)
-        findings.push_back({SignatureMistake::PrettyPrinted,
-                            "The signature covers a pretty-printed form of the JSON, but the compact form was "
-                            "sent: " + std::string(kSignExactBytes)});
+        findings.push_back(
+            {SignatureMistake::PrettyPrinted,
+             "The signature covers a pretty-printed form of the JSON, but the compact form was "
+             "sent: " +
+                 std::string(kSignExactBytes)});
     else if (sentPretty && !signedPretty)
-        findings.push_back({SignatureMistake::Compact,
-                            "The signature covers a compact form of the JSON, but a pretty-printed form was sent: " +
-                                std::string(kSignExactBytes)});
+        findings.push_back(
+            {SignatureMistake::Compact,
+             "The signature covers a compact form of the JSON, but a pretty-printed form was sent: " +
+                 std::string(kSignExactBytes)});
     else if (sentCore == signedCore)
         findings.push_back({SignatureMistake::PrettyPrinted,
                             "The signature covers the JSON laid out with other blanks than the bytes sent: " +
@@ -189,40 +199,54 @@ std::vector<SignedBody> CandidateBodies(const SignatureEvidence& evidence) {
     std::vector<SignedBody> bodies = {
         {answer, {}},
         {evidence.requestBody,
-         {{SignatureMistake::RequestBody, "The signature is that of the request (the event you received): sign the "
-                                          "body of your answer."}}},
-        {"", {{SignatureMistake::EmptyBody, "The signature is that of an empty body: sign the answer's body once it "
-                                            "is written."}}},
+         {{SignatureMistake::RequestBody,
+           "The signature is that of the request (the event you received): sign the "
+           "body of your answer."}}},
+        {"",
+         {{SignatureMistake::EmptyBody,
+           "The signature is that of an empty body: sign the answer's body once it "
+           "is written."}}},
         {evidence.previousAnswerBody,
          {{SignatureMistake::PreviousAnswer,
            "The signature is that of your previous answer: sign each answer's own body."}}},
     };
     if (answer.size() > kVariantsLimit)
         return bodies;
-    bodies.insert(bodies.end(), {
-        {answer + "\n", {{SignatureMistake::TrailingNewline, "The signature covers the answer followed by \"\\n\", "
-                                                             "which was not sent: " + std::string(kSignExactBytes)}}},
-        {answer + "\r\n",
-         {{SignatureMistake::TrailingCrLf, "The signature covers the answer followed by \"\\r\\n\", which was not "
-                                           "sent: " + std::string(kSignExactBytes)}}},
-        {kBom + answer, {{SignatureMistake::ByteOrderMark,
-                          "The signature covers the answer with a byte order mark (EF BB BF) in front, which was "
-                          "not sent: " + std::string(kSignExactBytes)}}},
-    });
+    bodies.insert(
+        bodies.end(),
+        {
+            {answer + "\n",
+             {{SignatureMistake::TrailingNewline, "The signature covers the answer followed by \"\\n\", "
+                                                  "which was not sent: " +
+                                                      std::string(kSignExactBytes)}}},
+            {answer + "\r\n",
+             {{SignatureMistake::TrailingCrLf,
+               "The signature covers the answer followed by \"\\r\\n\", which was not "
+               "sent: " +
+                   std::string(kSignExactBytes)}}},
+            {kBom + answer,
+             {{SignatureMistake::ByteOrderMark,
+               "The signature covers the answer with a byte order mark (EF BB BF) in front, which was "
+               "not sent: " +
+                   std::string(kSignExactBytes)}}},
+        });
     if (EndsWith(answer, "\r\n"))
         bodies.push_back({answer.substr(0, answer.size() - 2),
                           {{SignatureMistake::TrailingCrLf,
                             "The answer ends in \"\\r\\n\", which the signature does not cover: " +
                                 std::string(kSignExactBytes)}}});
     else if (EndsWith(answer, "\n"))
-        bodies.push_back({answer.substr(0, answer.size() - 1),
-                          {{SignatureMistake::TrailingNewline, "The answer ends in \"\\n\", which the signature does "
-                                                               "not cover: " + std::string(kSignExactBytes)}}});
+        bodies.push_back(
+            {answer.substr(0, answer.size() - 1),
+             {{SignatureMistake::TrailingNewline, "The answer ends in \"\\n\", which the signature does "
+                                                  "not cover: " +
+                                                      std::string(kSignExactBytes)}}});
     if (answer.compare(0, kBom.size(), kBom) == 0)
-        bodies.push_back({answer.substr(kBom.size()),
-                          {{SignatureMistake::ByteOrderMark,
-                            "The answer starts with a byte order mark (EF BB BF at offset 0), which the signature "
-                            "does not cover: send JSON without one."}}});
+        bodies.push_back(
+            {answer.substr(kBom.size()),
+             {{SignatureMistake::ByteOrderMark,
+               "The answer starts with a byte order mark (EF BB BF at offset 0), which the signature "
+               "does not cover: send JSON without one."}}});
 
     // The same document written again, as a consumer that serialises twice would.
     Json::Value document;
@@ -269,8 +293,9 @@ std::vector<SignatureFinding> DiagnoseSignature(const SignatureEvidence& evidenc
     const Key keys[] = {
         {key, {}},
         {evidence.secret,
-         {{SignatureMistake::SecretTextAsKey, "The key is the secret's Base64 text: Base64-decode the secret and key "
-                                              "the HMAC with the decoded bytes."}}},
+         {{SignatureMistake::SecretTextAsKey,
+           "The key is the secret's Base64 text: Base64-decode the secret and key "
+           "the HMAC with the decoded bytes."}}},
     };
     const std::vector<SignedBody> bodies = CandidateBodies(evidence);
 
@@ -300,8 +325,8 @@ std::vector<SignatureFinding> DiagnoseSignature(const SignatureEvidence& evidenc
     }
     if (best && !best->empty())
         return *best;
-    return {{SignatureMistake::NoMatch, "expected " + rightKey.SignBase64(evidence.responseBody) + ", received " +
-                                            Visible(received)}};
+    return {{SignatureMistake::NoMatch,
+             "expected " + rightKey.SignBase64(evidence.responseBody) + ", received " + Visible(received)}};
 }
 
 std::string DescribeContentType(const std::string& received) {
@@ -311,7 +336,8 @@ std::string DescribeContentType(const std::string& received) {
     const std::size_t semicolon = received.find(';');
     std::string type = received.substr(0, semicolon);
     const std::size_t first = type.find_first_not_of(" \t");
-    type = first == std::string::npos ? std::string() : type.substr(first, type.find_last_not_of(" \t") - first + 1);
+    type = first == std::string::npos ? std::string()
+                                      : type.substr(first, type.find_last_not_of(" \t") - first + 1);
     if (!EqualIgnoringCase(type, "application/json"))
         fix = "the answer is JSON and must say so";
     else if (semicolon != std::string::npos)
@@ -320,13 +346,16 @@ std::string DescribeContentType(const std::string& received) {
         fix = "leave out the blanks around it";
     else
         fix = "write it in lower case";
-    return "Received \"" + Visible(received) + "\"; the tester wants exactly \"application/json\", as a till "
-           "compares the header byte for byte: " + fix + ".";
+    return "Received \"" + Visible(received) +
+           "\"; the tester wants exactly \"application/json\", as a till "
+           "compares the header byte for byte: " +
+           fix + ".";
 }
 
 std::string DescribeJsonFault(const std::string& body) {
     if (body.compare(0, kBom.size(), kBom) == 0)
-        return "The body starts with a byte order mark (EF BB BF at offset 0): JSON travels without one, remove it.";
+        return "The body starts with a byte order mark (EF BB BF at offset 0): JSON travels without one, "
+               "remove it.";
     const JsonTextFault fault = FindJsonFault(body);
     if (fault.message.empty())
         return {};
@@ -344,8 +373,8 @@ std::string DescribeJsonFault(const std::string& body) {
     const std::string before = body.substr(from, fault.offset - from);
     const std::string after = body.substr(std::min(fault.offset, body.size()), kAround);
     return fault.message + " at line " + std::to_string(line) + ", column " + std::to_string(column) +
-           " (offset " + std::to_string(fault.offset) + "), here: " + (from > 0 ? "..." : "") + Visible(before) +
-           " >>" + Visible(after) + (fault.offset + kAround < body.size() ? "..." : "");
+           " (offset " + std::to_string(fault.offset) + "), here: " + (from > 0 ? "..." : "") +
+           Visible(before) + " >>" + Visible(after) + (fault.offset + kAround < body.size() ? "..." : "");
 }
 
 } // namespace Webhooks

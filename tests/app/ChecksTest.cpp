@@ -1,5 +1,6 @@
 // The Checks tab, the verdict strip and the timing box after real exchanges with the sample
-// consumer: what a developer whose consumer answers wrongly reads there.
+// consumer: what a developer whose consumer answers wrongly reads there; and the records they are
+// drawn from, which the history and the scenario runner read too.
 
 #include "ConsumerWindowTest.h"
 
@@ -37,6 +38,12 @@ const std::vector<std::string> kAnswerChecks = {"Signature present", "Signature 
 
 class ChecksTest : public ConsumerWindowTest {
 protected:
+    void SetUp() override {
+        ConsumerWindowTest::SetUp();
+        form->exchangeListeners.push_back([this](const ExchangeRecord& record) { records.push_back(record); });
+    }
+    std::vector<ExchangeRecord> records;
+
     // The four answer checks' results as the list shows them.
     std::vector<std::string> AnswerCheckResults() const {
         std::vector<std::string> results;
@@ -51,7 +58,22 @@ TEST_F(ChecksTest, ACorrectAnswerListsEveryCheckAsPassWithItsTiming) {
     EXPECT_EQ(form->pnlVerdict.Caption(), "");
     EXPECT_EQ(form->pnlVerdict.Color(), clBtnFace);
     Answers("startSession", R"([{"status": 200, "body": {}}])");
+    form->edtEventId.SetText("41");
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
+
+    // One record of what crossed, as the exchange tabs show it.
+    ASSERT_EQ(records.size(), 1u);
+    const ExchangeRecord& record = records[0];
+    EXPECT_EQ(record.kind, ExchangeKind::Event);
+    EXPECT_EQ(record.eventName, "startSession");
+    EXPECT_EQ(record.eventCounter, 41);
+    EXPECT_EQ(record.url, consumer->BaseUrl() + "startSession");
+    EXPECT_EQ(record.requestBody, form->mmRequestBody.Text());
+    EXPECT_EQ(record.requestHeaders.at("X-Orvel-Event"), "startSession");
+    EXPECT_EQ(record.responseBody, form->mmResponseBody.Text());
+    EXPECT_EQ(record.responseHeaders.at("Content-Type"), "application/json");
+    EXPECT_TRUE(record.Accepted());
+    EXPECT_EQ(record.FirstFailure(), nullptr);
 
     const TListView& list = form->lvChecks;
     EXPECT_EQ(Results(list), (std::vector<std::string>{"Request=", "Transport=pass", "Timing=", "Signature present=pass",
@@ -190,8 +212,17 @@ TEST_F(ChecksTest, TheFirstFailureIsExplainedAndTheChecksAfterItAreNotMade) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answer);
         Answers("startSession", "[" + c.answer + "]");
+        records.clear();
         ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
         EXPECT_EQ(AnswerCheckResults(), c.results);
+        // The event's record comes before its error report's, whose answer is never checked.
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[0].verdict, c.verdict);
+        ASSERT_NE(records[0].FirstFailure(), nullptr);
+        EXPECT_EQ(records[1].kind, ExchangeKind::ErrorReport);
+        EXPECT_EQ(records[1].eventName, "startSession");
+        EXPECT_EQ(records[1].requestBody, form->mmErrorRequestBody.Text());
+        EXPECT_EQ(records[1].verdict, kVerdictNotChecked);
         EXPECT_EQ(form->pnlVerdict.Caption(), "Answer refused: " + c.verdict);
         EXPECT_EQ(form->pnlHttpResponse.Caption(), "200 OK");
         EXPECT_EQ(form->pnlHttpResponse.Color(), clGreen);
@@ -212,6 +243,10 @@ TEST_F(ChecksTest, ATransportErrorAndARefusalBeforeSendingAreExplained) {
     const std::string transport = DetailOf(form->lvChecks, "Transport");
     EXPECT_EQ(transport.rfind("CURL CODE: 7 - " + Tarn::Webhooks::CurlCodeToString(7) + ": ", 0), 0u) << transport;
     EXPECT_NE(transport.find("127.0.0.1"), std::string::npos) << transport; // libcurl's own detail
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].verdict, kVerdictNoAnswer);
+    EXPECT_EQ(records[0].curlCode, 7);
+    EXPECT_TRUE(records[0].checks.empty());
     EXPECT_EQ(form->pnlVerdict.Caption(), "No answer");
     EXPECT_EQ(form->pnlVerdict.Color(), clRed);
 
