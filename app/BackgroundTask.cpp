@@ -50,6 +50,31 @@ void BackgroundTask::Execute() {
     finishedCv_.notify_all();
 }
 
+void BackgroundTask::Cancel() {
+    std::function<void()> action;
+    {
+        const std::lock_guard<std::mutex> lock(cancelMutex_);
+        cancelled_ = true;
+        action = cancelAction_;
+    }
+    // Outside the lock: the action may take its time, and the body may set the next one.
+    if (action)
+        action();
+}
+
+void BackgroundTask::SetCancelAction(std::function<void()> action) {
+    {
+        const std::lock_guard<std::mutex> lock(cancelMutex_);
+        if (!cancelled_) {
+            cancelAction_ = std::move(action);
+            return;
+        }
+        cancelAction_ = nullptr;
+    }
+    if (action)
+        action();
+}
+
 void BackgroundTask::Wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     // Not started, or called by the body itself: nothing to wait for.

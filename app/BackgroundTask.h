@@ -25,8 +25,12 @@ public:
     // From Start until the body has returned and every handle from KeepRunning is gone.
     bool IsRunning() const { return running_ || *handedOn_ > 0; }
     bool HasStarted() const { return started_; }
-    void Cancel() { cancelled_ = true; }
+    // Also runs the cancel action, if one is set.
+    void Cancel();
     bool IsCancelled() const { return cancelled_; }
+    // What Cancel does besides asking, for work the body cannot look in on while it waits (an
+    // exchange); run at once when the task is cancelled already. nullptr takes it back.
+    void SetCancelAction(std::function<void()> action);
     // Waits until the body has returned (at once when never started), not for the work it handed
     // on. From the task's own thread it returns at once.
     void Wait();
@@ -46,6 +50,8 @@ private:
     bool finished_ = false;
     std::atomic<bool> running_{false};
     std::atomic<bool> cancelled_{false};
+    std::mutex cancelMutex_; // guards cancelAction_
+    std::function<void()> cancelAction_;
     // Handles from KeepRunning still held; shared with them, so one may outlive the task.
     std::shared_ptr<std::atomic<int>> handedOn_ = std::make_shared<std::atomic<int>>(0);
 };

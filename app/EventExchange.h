@@ -69,7 +69,7 @@ EventExchange<EventT> EventExchange<EventT>::Run(TForm1& form, const EventSteps<
     Tarn::Webhooks::WebhookResult result;
     std::exception_ptr failure;
     Tarn::Webhooks::WebhookConsumerClient& client = *exchange.client;
-    form.toolkit.RunBlocking([&] {
+    form.RunExchange(exchange.client, [&] {
         try {
             result = (client.*steps.operation)(event);
         } catch (...) {

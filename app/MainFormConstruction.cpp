@@ -94,6 +94,7 @@ TForm1::TForm1(Toolkit& toolkit_)
       // Checks (PageControl2 only keeps the tab's address)
       TabSheetChecks("TabSheetChecks", "Checks"), lvChecks("lvChecks", {"Check", "Result", "Detail"}),
       pnlVerdict("pnlVerdict"), edtTiming("edtTiming"),
+      btnCancelExchange("btnCancelExchange", "Cancel"),
       // A counter that could not be stored is told the way a failed button is, on the window's
       // thread; the toolkit outlives the window. A chain of polls writes the counter about fifty
       // times a second rather than after each of its thousand-odd sends.
@@ -144,6 +145,10 @@ TForm1::TForm1(Toolkit& toolkit_)
     pnlVerdict.SetBold(true);
     pnlVerdict.SetFontColor(clBlack);
     edtTiming.SetReadOnly(true);
+    btnCancelExchange.SetEnabled(false);
+    chkSelfSigned.SetHint(
+        "Accepts any certificate of the consumer, as curl's -k does: not only a self-signed one, but "
+        "also one for another host name or one that has expired. Use it for a test consumer only.");
     exchangeListeners.push_back([this](const ExchangeRecord& record) { ShowChecks(record); });
 
     PageControl1.SetActivePage(TabSheetSession);
@@ -281,6 +286,7 @@ std::vector<TControl*> TForm1::AllControls() {
         &pnlHttpResponse,
         &pnlVerdict,
         &edtTiming,
+        &btnCancelExchange,
 
         &PageControl2,
         &TabSheet1,

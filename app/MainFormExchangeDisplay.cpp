@@ -99,6 +99,11 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
     const int httpCode = result.response.GetResult();
     const short curlCode = result.curlCode;
     ShowHttpStatus(httpCode, curlCode, result.response.GetReasonPhrase());
+    if (result.endedByClient) {
+        // The client knows why it ended the exchange; its reason says more than the bare code.
+        pnlHttpResponse.SetCaption(result.errorText);
+        mmMessages.Add(result.errorText);
+    }
     if (httpCode < 0 || curlCode != 0) {
         lvResponseHeaders.Clear();
         record.verdict = kVerdictNoAnswer;
@@ -172,7 +177,7 @@ void TForm1::ReportErrorToConsumer(const Error& error, const ClientPtr& client, 
     // The name is the failed event's own, so a report from a background poll names that poll
     // even when the window has sent another event meanwhile.
     WebhookResult result;
-    toolkit.RunBlocking([&] { result = client->sendError(EventNameOf(*event), *report); });
+    RunExchange(client, [&] { result = client->sendError(EventNameOf(*event), *report); });
 
     boost::optional<Json::Value> ignored;
     VerifyResponse(client, report, result, ignored);

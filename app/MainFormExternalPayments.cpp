@@ -5,6 +5,8 @@
 #include "EventExchange.h"
 #include "MainFormUnit.h"
 
+#include "BaseUrl.h"
+#include "Exception.h"
 #include "WireFormat.h"
 
 #include <boost/optional.hpp>
@@ -244,6 +246,10 @@ void TForm1::DispatchPoll(bool withDialog) {
         toolkit.ShowMessage("Please wait. We are already polling.");
         return;
     }
+    // Refused here, not when the queued step makes the client: a refused poll is not counted.
+    const std::string urlProblem = BaseUrlProblem(edtBaseURL.Text());
+    if (!urlProblem.empty())
+        throw Exception(urlProblem);
     pollingActive = true;
 
     auto prepared = std::make_shared<PreparedPoll>();
@@ -291,11 +297,14 @@ void TForm1::DispatchPoll(bool withDialog) {
 void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& poll) {
     WebhookResult result;
     std::exception_ptr failure;
+    // Cancelling the task (StopPolling, a closing window) ends the exchange at once.
+    task.SetCancelAction([client = poll->client] { client->Cancel(); });
     try {
         result = poll->client->pollExternalPayment(*poll->event);
     } catch (...) {
         failure = std::current_exception();
     }
+    task.SetCancelAction(nullptr);
     // The task itself is reached through the window's list of tasks, which keeps it while it runs.
     toolkit.Queue(
         [this, poll, result = std::move(result), failure = std::move(failure), running = task.KeepRunning()] {

@@ -5,6 +5,7 @@
 #include "Exception.h"
 #include "MainFormUnit.h"
 
+#include "BaseUrl.h"
 #include "WireFormat.h"
 
 #include <boost/make_shared.hpp>
@@ -117,6 +118,10 @@ void TForm1::SendEvent(bool withDialog, const std::string& eventName) {
 TForm1::ClientPtr TForm1::CreateClient() {
     mmMessages.Clear();
     mmResponseBody.Clear();
+    // Refused before a client exists: nothing is looked up, sent or counted.
+    const std::string urlProblem = BaseUrlProblem(edtBaseURL.Text());
+    if (!urlProblem.empty())
+        throw Exception(urlProblem);
     const std::string baseUrl = NormalizedBaseUrl();
     txtWebhookUrl.SetText(baseUrl + lastEventName);
 
@@ -146,6 +151,35 @@ void TForm1::AdvanceEventCounter() {
     if (counter && *counter < std::numeric_limits<int64_t>::max())
         edtEventId.SetText(std::to_string(*counter + 1));
     SaveEventCounter();
+}
+
+void TForm1::RunExchange(const ClientPtr& client, const std::function<void()>& call) {
+    // However the call ends, the button is off again and the client no longer reachable.
+    struct EndOfExchange {
+        TForm1& form;
+        ~EndOfExchange() {
+            form.btnCancelExchange.SetEnabled(false);
+            const std::lock_guard<std::mutex> lock(form.exchangeMutex_);
+            form.exchangeInFlight_.reset();
+        }
+    };
+    {
+        const std::lock_guard<std::mutex> lock(exchangeMutex_);
+        exchangeInFlight_ = client;
+    }
+    const EndOfExchange end{*this};
+    btnCancelExchange.SetEnabled(true);
+    toolkit.RunBlocking(call);
+}
+
+void TForm1::btnCancelExchangeClick() {
+    ClientPtr client;
+    {
+        const std::lock_guard<std::mutex> lock(exchangeMutex_);
+        client = exchangeInFlight_;
+    }
+    if (client)
+        client->Cancel();
 }
 
 void TForm1::SetSendControlsEnabled(bool enabled) {

@@ -152,6 +152,9 @@ public:
     TPanel pnlVerdict; // beside the status strip
     TEdit edtTiming;   // beside the status strip, read-only
 
+    // --- Cancel: ends the blocking exchange in flight ----------------------------------------
+    TButton btnCancelExchange; // beside the status strip; enabled only while an exchange blocks
+
     // --- Window state -----------------------------------------------------------------------
     UTF8String productName;
     std::string lastEventName;
@@ -195,6 +198,12 @@ public:
     boost::optional<int32_t> ReadWorkplaceNumber() const;
     void AdvanceEventCounter();
     void SetSendControlsEnabled(bool enabled);
+    // Runs call, an exchange of client, through the toolkit's RunBlocking with btnCancelExchange
+    // enabled; Cancel ends it at once.
+    void RunExchange(const ClientPtr& client, const std::function<void()>& call);
+    // Ends the blocking exchange in flight, if any: it shows as a transport error. The one
+    // handler that may be called from any thread (the window's is blocked in the exchange).
+    void btnCancelExchangeClick();
 
     void spdStartSessionClick();
     void spdScanCodeClick();
@@ -357,6 +366,10 @@ private:
     std::vector<std::shared_ptr<BackgroundTask>> tasks_;
     // The client of the last poll whose answer asked for another, waiting for that poll's task.
     ClientPtr previousPollClient_;
+
+    // The client of the blocking exchange in flight, for btnCancelExchangeClick.
+    std::mutex exchangeMutex_;
+    ClientPtr exchangeInFlight_;
 
     // Writes event-counter.ini. Declared last, so it is destroyed first: the last counter is
     // in its file before anything else of the window goes.

@@ -1,5 +1,6 @@
 #include "WebhookConsumerClient.h"
 
+#include "BaseUrl.h"
 #include "OrvCrypt.h"
 #include "OrvLib.h"
 #include "ToJSON.h"
@@ -53,11 +54,16 @@ void GlobalInitOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// Easy handles of finished clients, reset and ready for the next one. A handle keeps the
-// machinery libcurl sets up around its first transfer (its own multi handle, the wake-up
-// socket pair, the buffers), a visible part of a poll's exchange. No connection stays in a
-// handle: every transfer is made with CURLOPT_FORBID_REUSE, so each exchange has a connection
+// The transfer handles of finished clients, reset and ready for the next one. An easy handle
+// keeps the machinery libcurl sets up around its first transfer (the buffers), and a multi
+// handle its wake-up socket pair, a visible part of a poll's exchange. No connection stays in
+// a handle: every transfer is made with CURLOPT_FORBID_REUSE, so each exchange has a connection
 // of its own, as with a fresh handle, and nothing can be sent twice on a stale one.
+struct CurlPair {
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+};
+
 class CurlHandles {
 public:
     static CurlHandles& Instance() {
@@ -66,37 +72,85 @@ public:
         return *handles;
     }
 
-    CURL* Take() {
+    CurlPair Take() {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (!idle_.empty()) {
-                CURL* handle = idle_.back();
+                const CurlPair pair = idle_.back();
                 idle_.pop_back();
-                return handle;
+                return pair;
             }
         }
-        return curl_easy_init();
+        CurlPair pair{curl_easy_init(), curl_multi_init()};
+        if (!pair.easy || !pair.multi) {
+            Destroy(pair);
+            return CurlPair();
+        }
+        return pair;
     }
 
-    void Give(CURL* handle) {
+    void Give(CurlPair pair) {
+        if (!pair.easy)
+            return;
         // Back to the defaults: nothing of this client's request is left for the next.
-        curl_easy_reset(handle);
+        curl_easy_reset(pair.easy);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (idle_.size() < MaxIdle) {
-                idle_.push_back(handle);
+                idle_.push_back(pair);
                 return;
             }
         }
-        curl_easy_cleanup(handle);
+        Destroy(pair);
     }
 
 private:
+    static void Destroy(const CurlPair& pair) {
+        if (pair.easy)
+            curl_easy_cleanup(pair.easy);
+        if (pair.multi)
+            curl_multi_cleanup(pair.multi);
+    }
+
     // A chain of polls uses two at a time, a press one.
     static constexpr std::size_t MaxIdle = 4;
     std::mutex mutex_;
-    std::vector<CURL*> idle_;
+    std::vector<CurlPair> idle_;
 };
+
+// Runs the transfer of easy on multi until it ends or cancelled turns true (Cancel wakes the
+// wait at once). Returns the transfer's code; cancelledInFlight tells a cancelled one.
+CURLcode Perform(CURLM* multi, CURL* easy, const std::atomic<bool>& cancelled, bool& cancelledInFlight) {
+    cancelledInFlight = false;
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode code = CURLE_OK;
+    for (;;) {
+        if (cancelled) {
+            cancelledInFlight = true;
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        int running = 0;
+        CURLMcode step = curl_multi_perform(multi, &running);
+        if (step == CURLM_OK && running == 0) {
+            int left = 0;
+            while (const CURLMsg* message = curl_multi_info_read(multi, &left))
+                if (message->msg == CURLMSG_DONE && message->easy_handle == easy)
+                    code = message->data.result;
+            break;
+        }
+        // The wait ends early when the transfer's own time-outs are due.
+        if (step == CURLM_OK)
+            step = curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        if (step != CURLM_OK) {
+            code = step == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi, easy);
+    return code;
+}
 
 bool HasControlCharacter(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char ch) {
@@ -418,12 +472,13 @@ std::string CurlCodeToString(short curlCode) {
 WebhookConsumerClient::WebhookConsumerClient(long connectTimeout, long totalTimeout)
     : connectTimeout_(connectTimeout), totalTimeout_(totalTimeout) {
     GlobalInitOnce();
-    curl_ = CurlHandles::Instance().Take();
+    const CurlPair pair = CurlHandles::Instance().Take();
+    curl_ = pair.easy;
+    multi_ = pair.multi;
 }
 
 WebhookConsumerClient::~WebhookConsumerClient() {
-    if (curl_)
-        CurlHandles::Instance().Give(static_cast<CURL*>(curl_));
+    CurlHandles::Instance().Give(CurlPair{static_cast<CURL*>(curl_), static_cast<CURLM*>(multi_)});
     WriteDeferredTrace();
     if (traceFd_ >= 0) {
         // The file may still hold the trace of an earlier client.
@@ -563,6 +618,13 @@ WebhookResult WebhookConsumerClient::sendError(const std::string& eventName, con
     return send(ErrorEventName, ToJSONString(json));
 }
 
+void WebhookConsumerClient::Cancel() {
+    cancelled_ = true;
+    // The multi handle lives as long as the client, which the caller holds.
+    if (multi_)
+        curl_multi_wakeup(static_cast<CURLM*>(multi_));
+}
+
 WebhookResult WebhookConsumerClient::send(const std::string& eventName, const WebhookEvent& event) {
     return send(eventName, RequestBody(event));
 }
@@ -572,7 +634,9 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     // the debug file shows both the wrong answer and the report.
     const bool appendTrace = eventName == ErrorEventName;
     WebhookResult result;
-    result.url = baseUrl_ + eventName;
+    const std::string url = baseUrl_ + eventName;
+    // What the trace and the window show; only a URL without a password is ever sent.
+    result.url = UrlWithoutPassword(url);
 
     lastBody_ = std::move(body);
     lastHeaders_.clear();
@@ -608,17 +672,26 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     auto fail = [&](CURLcode code, const std::string& text) {
         result.curlCode = static_cast<short>(code);
         result.errorText = text;
+        result.endedByClient = true;
         trace += "--- Not sent ---\nCURL code " + std::to_string(code) + ": " + text + "\n";
         StoreTrace(std::move(trace), appendTrace);
         return result;
     };
 
+    if (cancelled_)
+        return fail(CURLE_ABORTED_BY_CALLBACK, "The exchange was cancelled; nothing was sent.");
+    const std::string urlProblem = BaseUrlProblem(baseUrl_);
+    if (!urlProblem.empty())
+        return fail(CURLE_URL_MALFORMAT, urlProblem + " Nothing was sent.");
     // A line break in a header value would let the subscription id inject headers or a second
     // request; nothing goes out.
     if (HasControlCharacter(subscriptionId_))
         return fail(
             CURLE_BAD_FUNCTION_ARGUMENT,
             "The subscription id holds a control character (such as a line break); nothing was sent.");
+    if (lastBody_.size() > MAX_REQUEST_BODY)
+        return fail(CURLE_FILESIZE_EXCEEDED, "The request body is larger than " + std::to_string(MAX_REQUEST_BODY) +
+                                                 " bytes; nothing was sent.");
     CURL* curl = static_cast<CURL*>(curl_);
     if (!curl)
         return fail(CURLE_FAILED_INIT, "The transport could not be initialised; nothing was sent.");
@@ -656,7 +729,7 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
         curl_easy_reset(curl);
     curlUsed_ = true;
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_URL, result.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     // Whatever a used handle could remember, it behaves like a fresh one: a connection of its
     // own for each exchange, the name looked up anew, no TLS session resumed.
     curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
@@ -683,7 +756,8 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
 
-    const CURLcode code = curl_easy_perform(curl);
+    bool cancelledInFlight = false;
+    const CURLcode code = Perform(static_cast<CURLM*>(multi_), curl, cancelled_, cancelledInFlight);
     result.timing = ReadTiming(curl);
     // The handle must not keep pointers to this call's locals.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
@@ -696,7 +770,10 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
         // never a status whose body was cut off. An answer too large is shown under the code
         // libcurl gives it itself (a body announced too large, headers beyond its own limit),
         // not as a failure of the tester to store or allocate.
-        if (transfer.bodyTooLarge) {
+        if (cancelledInFlight) {
+            result.endedByClient = true;
+            result.errorText = "The exchange was cancelled before the consumer's answer came in.";
+        } else if (transfer.bodyTooLarge) {
             result.curlCode = static_cast<short>(CURLE_FILESIZE_EXCEEDED);
             result.errorText = "The response body is larger than " + std::to_string(MAX_RESPONSE_BODY) +
                                " bytes; the exchange was ended.";

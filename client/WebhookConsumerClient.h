@@ -6,6 +6,7 @@
 
 #include <boost/optional.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,6 +20,8 @@ constexpr long LONG_TIMEOUT = 60; // seconds for the whole exchange
 
 // Largest answer body accepted; a larger one ends the exchange with a transport error.
 constexpr std::size_t MAX_RESPONSE_BODY = 16u * 1024u * 1024u;
+// Largest request body sent; a larger one is refused before anything goes out.
+constexpr std::size_t MAX_REQUEST_BODY = MAX_RESPONSE_BODY;
 
 // Error codes reported to the consumer.
 enum e_WebhookErrorCode {
@@ -56,6 +59,10 @@ struct WebhookResult {
     short curlCode = 0;                 // the transport's result code, 0 when the exchange completed
     std::string url;                    // where the request went
     std::string errorText;              // the transport's detailed error text, if any
+    // The client ended the exchange itself: it refused to send (an unusable base URL or
+    // subscription id, a body too large) or it was cancelled. errorText then says why in plain
+    // words; curlCode stays a transport error, so the exchange counts as one.
+    bool endedByClient = false;
     boost::optional<DialogResp> dialog; // not read by the tester
     WebhookTiming timing;               // zero when nothing was sent
 };
@@ -95,6 +102,11 @@ public:
     // Reports to the consumer that its answer to eventName was wrong.
     WebhookResult sendError(const std::string& eventName, const ErrorEvent& event);
 
+    // Ends the exchange in flight at once, and every later one before it starts; it returns as
+    // a transport error. The one call that may come from another thread than the exchange's.
+    void Cancel();
+    bool IsCancelled() const { return cancelled_; }
+
     // Body and headers of the last request sent.
     const std::string& GetBody() const { return lastBody_; }
     const std::map<std::string, std::string>& GetHeaders() const { return lastHeaders_; }
@@ -126,7 +138,9 @@ private:
     bool verifyPeer_ = true;
     std::string lastBody_;
     std::map<std::string, std::string> lastHeaders_;
-    void* curl_ = nullptr; // CURL*, one easy handle per client
+    void* curl_ = nullptr;  // CURL*, one easy handle per client
+    void* multi_ = nullptr; // CURLM*, which runs its transfers so that Cancel can end them
+    std::atomic<bool> cancelled_{false};
     bool curlUsed_ = false;
     int traceFd_ = -1; // debugFile, open and locked while this client lives
     std::size_t traceSize_ = 0;

@@ -152,11 +152,14 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
                                          BuildScanCodeTab(), BuildExternalPaymentTab()});
     layout->addWidget(pageControl1);
     layout->addWidget(BuildPanel2());
-    // The verdict and the timing go beside the status strip, which keeps its own caption.
+    // The verdict, the timing and Cancel go beside the status strip, which keeps its own caption.
     auto* statusRow = new QHBoxLayout;
     statusRow->addWidget(StatusStrip(form_.pnlHttpResponse), 3);
     statusRow->addWidget(StatusStrip(form_.pnlVerdict), 3);
     statusRow->addWidget(Edit(form_.edtTiming), 2);
+    QPushButton* cancel = Button(form_.btnCancelExchange, &TForm1::btnCancelExchangeClick);
+    statusRow->addWidget(cancel);
+    toolkit_.SetCancelButton(cancel);
     layout->addLayout(statusRow);
     layout->addWidget(BuildExchangeTabs(), 1);
     setCentralWidget(central);
@@ -492,6 +495,7 @@ QCheckBox* MainWindow::CheckBox(TCheckBox& box) {
     Bind(box, widget, [&box, widget] {
         widget->setText(ShownCaption(box.Caption()));
         widget->setChecked(box.Checked());
+        widget->setToolTip(ToQString(box.Hint()));
     });
     connect(widget, &QCheckBox::toggled, this,
             [this, &box, widget](bool checked) { FromWidget(widget, [&] { box.SetChecked(checked); }); });

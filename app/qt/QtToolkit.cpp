@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
 #include <QThread>
@@ -24,6 +25,52 @@ struct SyncJob {
     bool started = false;
     bool done = false;
     std::exception_ptr error;
+};
+
+// While a blocking call runs, the window takes no input but for its cancel button: user input
+// for any other widget of that window is dropped, and Esc presses the button. Other windows (a
+// message box a background task shows meanwhile) take input as usual.
+class InputOnlyForCancel : public QObject {
+public:
+    explicit InputOnlyForCancel(QAbstractButton& cancel) : cancel_(cancel) {}
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(target);
+        // Events for the native window are handed on to its widgets, and filtered there.
+        if (!widget || !IsUserInput(event->type()) || widget->window() != cancel_.window())
+            return false;
+        if (widget == &cancel_)
+            return false;
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+            cancel_.isEnabled())
+            cancel_.click();
+        return true;
+    }
+
+private:
+    static bool IsUserInput(QEvent::Type type) {
+        switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    QAbstractButton& cancel_;
 };
 
 } // namespace
@@ -147,7 +194,14 @@ void QtToolkit::RunBlocking(const std::function<void()>& fn) {
         call->done = true;
         call->cv.notify_all();
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (cancelButton_) {
+        InputOnlyForCancel filter(*cancelButton_);
+        qApp->installEventFilter(&filter);
+        loop.exec();
+        qApp->removeEventFilter(&filter);
+    } else {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
     std::exception_ptr error;
     {
         std::unique_lock<std::mutex> lock(call->mutex);

@@ -2,6 +2,7 @@
 
 #include "Toolkit.h"
 
+#include <QAbstractButton>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -28,6 +29,8 @@ public:
 
     // The window that message boxes belong to.
     void SetMainWindow(QWidget* window) { mainWindow_ = window; }
+    // The one button of that window that takes input while a blocking call runs; Esc presses it.
+    void SetCancelButton(QAbstractButton* button) { cancelButton_ = button; }
 
     // The window is closing: Synchronize refuses new work and releases the threads waiting for
     // work that has not started yet; queued work is dropped.
@@ -38,6 +41,7 @@ private:
     bool OnGuiThread() const;
 
     QPointer<QWidget> mainWindow_;
+    QPointer<QAbstractButton> cancelButton_;
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool closing_ = false;

@@ -115,6 +115,7 @@ const std::vector<Expected> kForm = {
     {"pnlHttpResponse", "HTTP RESPONSE CODE", "", Bold},
     {"pnlVerdict", "", "", Bold},
     {"edtTiming", "", "", ReadOnly},
+    {"btnCancelExchange", "Cancel", "", Disabled},
 
     {"PageControl2", "", "", None},
     {"TabSheet1", "Request Headers", "", None},

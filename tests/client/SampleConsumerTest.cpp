@@ -935,11 +935,7 @@ TEST(SampleConsumerTlsTest, ServesHttpsWithASelfSignedCertificate) {
     testsupport::TempDir folder;
     const std::string cert = folder.File("cert.pem");
     const std::string key = folder.File("key.pem");
-    const std::string command =
-        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
-        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
-        key + "' -out '" + cert + "' > '" + folder.File("openssl.log") + "' 2>&1";
-    ASSERT_EQ(0, std::system(command.c_str())) << testsupport::ReadFile(folder.File("openssl.log"));
+    ASSERT_EQ("", testsupport::MakeSelfSignedCertificate(folder));
 
     ConsumerOptions options = WithScenario(R"({"events": {"startSession": [
         {"body": {"secure": true}},

@@ -1,11 +1,12 @@
 // The Qt window over the window model: every control drawn under its name, the bindings both
-// ways, the buttons reaching their handlers, the session grid's table model, and a real send to
-// the sample consumer through the window.
+// ways, the buttons reaching their handlers, the session grid's table model, a real send to
+// the sample consumer through the window, and a stalled one cancelled.
 
 #include "MainWindow.h"
 #include "GridTableModel.h"
 #include "MainFormUnit.h"
 #include "QtToolkit.h"
+#include "RawServer.h"
 #include "SampleConsumer.h"
 #include "TestApplication.h"
 #include "TestSupport.h"
@@ -30,6 +31,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -567,3 +569,50 @@ TEST_F(MainWindowTest, TheChecksTabAndTheVerdictShowARefusedAnswer) {
 }
 
 } // namespace
+
+// A consumer stopped at a breakpoint: while the window waits for it, only Cancel takes input,
+// by a click or by Esc, and the window goes on with the exchange shown as cancelled.
+TEST_F(MainWindowTest, CancelEndsAStalledExchangeByClickOrEsc) {
+    testsupport::RawServer stalled([](testsupport::RawServer::Connection& c) { c.WaitUntilPeerCloses(); });
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    form.edtBaseURL.SetText(stalled.BaseUrl());
+    ShowSessionTab();
+    Click(form.btnGenerate);
+    auto* cancel = Find<QPushButton>(form.btnCancelExchange);
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), QStringLiteral("Cancel"));
+    EXPECT_FALSE(cancel->isEnabled());
+    EXPECT_TRUE(Find<QCheckBox>(form.chkSelfSigned)->toolTip().contains(QStringLiteral("curl's -k")));
+
+    const std::function<void()> byEsc = [this] { QTest::keyClick(Find<QLineEdit>(form.edtBaseURL), Qt::Key_Escape); };
+    const std::function<void()> byClick = [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); };
+    std::size_t exchanges = 0;
+    for (const auto& press : {byEsc, byClick}) {
+        ++exchanges;
+        bool enabledMeanwhile = false;
+        QTimer user;
+        user.setInterval(5);
+        // Runs inside the exchange's wait, once the consumer has the request.
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (stalled.Requests().size() < exchanges)
+                return;
+            user.stop();
+            enabledMeanwhile = cancel->isEnabled();
+            Click(form.btnConfigOpslaan); // no input but Cancel: nothing is saved
+            press();
+        });
+        user.start();
+        Click(form.spdStartSession);
+        EXPECT_TRUE(enabledMeanwhile);
+        EXPECT_FALSE(cancel->isEnabled());
+        EXPECT_EQ(Find<QLabel>(form.pnlHttpResponse)->text(),
+                  QStringLiteral("The exchange was cancelled before the consumer's answer came in."));
+        EXPECT_TRUE(Find<QWidget>(form.spdStartSession)->isEnabled());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+    EXPECT_EQ(stalled.Requests().size(), 2u);
+    EXPECT_FALSE(testsupport::FileExists(form.ConfigFilePath()));
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_EQ(Find<QLineEdit>(form.edtEventId)->text(), QStringLiteral("3"));
+}

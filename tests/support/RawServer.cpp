@@ -86,6 +86,12 @@ bool RawServer::Connection::Send(const std::string& bytes) {
     return true;
 }
 
+void RawServer::Connection::WaitUntilPeerCloses() {
+    char buffer[4096];
+    while (recv(socket_, buffer, sizeof buffer, 0) > 0) {
+    }
+}
+
 RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0)

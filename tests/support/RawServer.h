@@ -27,6 +27,9 @@ public:
         const RawRequest& Request() const { return request_; }
         // Sends bytes; false once the peer has gone.
         bool Send(const std::string& bytes);
+        // Answers nothing and returns once the peer has closed the connection (or after the
+        // server's half-minute limit): a consumer stopped at a breakpoint.
+        void WaitUntilPeerCloses();
 
     private:
         friend class RawServer;

@@ -121,4 +121,16 @@ int UnusedLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
+std::string MakeSelfSignedCertificate(const TempDir& folder) {
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        folder.File("key.pem") + "' -out '" + folder.File("cert.pem") + "' > '" + folder.File("openssl.log") +
+        "' 2>&1";
+    if (std::system(command.c_str()) == 0)
+        return "";
+    const std::string complaint = ReadFile(folder.File("openssl.log"));
+    return complaint.empty() ? "openssl failed" : complaint;
+}
+
 } // namespace testsupport

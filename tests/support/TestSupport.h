@@ -56,4 +56,8 @@ Json::Value ParseJson(const std::string& text);
 // A loopback port where nobody listens: taken from the system and let go again.
 int UnusedLoopbackPort();
 
+// A self-signed certificate for 127.0.0.1, valid for two days, made with the openssl command
+// as folder's "cert.pem" and "key.pem". Returns openssl's complaint, empty when it worked.
+std::string MakeSelfSignedCertificate(const TempDir& folder);
+
 } // namespace testsupport
