@@ -93,8 +93,7 @@ TForm1::TForm1(Toolkit& toolkit_)
                                     &TabSheetErrorRequestBody, &TabSheetChecks}),
       // Checks (PageControl2 only keeps the tab's address)
       TabSheetChecks("TabSheetChecks", "Checks"), lvChecks("lvChecks", {"Check", "Result", "Detail"}),
-      pnlVerdict("pnlVerdict"), edtTiming("edtTiming"),
-      btnCancelExchange("btnCancelExchange", "Cancel"),
+      pnlVerdict("pnlVerdict"), edtTiming("edtTiming"), btnCancelExchange("btnCancelExchange", "Cancel"),
       // A counter that could not be stored is told the way a failed button is, on the window's
       // thread; the toolkit outlives the window. A chain of polls writes the counter about fifty
       // times a second rather than after each of its thousand-odd sends.

@@ -36,7 +36,8 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener_, 8) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            listen(listener_, 8) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             throw std::runtime_error("cannot listen on loopback");
         baseUrl_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
         thread_ = std::thread([this] { Serve(); });
@@ -104,14 +105,16 @@ int main(int argc, char** argv) {
             const auto free = Clock::now();
             user.join();
             if (form.pnlHttpResponse.Caption().find("cancelled") == std::string::npos)
-                throw std::runtime_error("the exchange did not end as cancelled: " + form.pnlHttpResponse.Caption());
+                throw std::runtime_error("the exchange did not end as cancelled: " +
+                                         form.pnlHttpResponse.Caption());
             waits.push_back(Milliseconds(free - Clock::time_point(Clock::duration(cancelledAt.load()))));
         }
 
         const double median = Median(waits);
         const double worst = Percentile(waits, 1.0);
         std::cout << "cancel a stalled startSession (" << presses << " presses)\n";
-        std::cout << "  Cancel pressed to window free: median " << median << " ms, worst " << worst << " ms\n";
+        std::cout << "  Cancel pressed to window free: median " << median << " ms, worst " << worst
+                  << " ms\n";
         std::cout << "  goal: within " << kGoalMs << " ms every time\n";
         ReportGoal("Cancel pressed to window free (worst)", Figure(worst, 2, "ms"), "", std::nullopt,
                    "<= 100 ms", worst <= kGoalMs);

@@ -690,7 +690,8 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
             CURLE_BAD_FUNCTION_ARGUMENT,
             "The subscription id holds a control character (such as a line break); nothing was sent.");
     if (lastBody_.size() > MAX_REQUEST_BODY)
-        return fail(CURLE_FILESIZE_EXCEEDED, "The request body is larger than " + std::to_string(MAX_REQUEST_BODY) +
+        return fail(CURLE_FILESIZE_EXCEEDED, "The request body is larger than " +
+                                                 std::to_string(MAX_REQUEST_BODY) +
                                                  " bytes; nothing was sent.");
     CURL* curl = static_cast<CURL*>(curl_);
     if (!curl)

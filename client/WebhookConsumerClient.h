@@ -56,9 +56,9 @@ struct WebhookTiming {
 // What one send returns.
 struct WebhookResult {
     OrvCurl::HTTPResponseParser response;
-    short curlCode = 0;                 // the transport's result code, 0 when the exchange completed
-    std::string url;                    // where the request went
-    std::string errorText;              // the transport's detailed error text, if any
+    short curlCode = 0;    // the transport's result code, 0 when the exchange completed
+    std::string url;       // where the request went
+    std::string errorText; // the transport's detailed error text, if any
     // The client ended the exchange itself: it refused to send (an unusable base URL or
     // subscription id, a body too large) or it was cancelled. errorText then says why in plain
     // words; curlCode stays a transport error, so the exchange counts as one.

@@ -278,7 +278,9 @@ TEST_F(ChecksTest, WhatWasReadAndAppliedIsListed) {
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
     EXPECT_EQ(DetailOf(form->lvChecks, "Answer read"), "dialog");
     EXPECT_EQ(DetailOf(form->lvChecks, "Dialog"), "\"Receipt by mail?\" with 2 options");
-    EXPECT_EQ(form->lvChecks.Items().back(), (std::vector<std::string>{"TLS", "", "certificate not verified"}));
+    EXPECT_EQ(form->lvChecks.Items().back(),
+              (std::vector<std::string>{
+                  "TLS", "", "certificate not verified: any signer, host name and expiry date accepted"}));
     form->chkSelfSigned.SetChecked(false);
 
     ASSERT_EQ(Press(&TForm1::spdScanCodeClick), "");

@@ -14,7 +14,8 @@ namespace {
 std::vector<std::string> FilesHolding(const std::string& folder, const std::string& text) {
     std::vector<std::string> found;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-        if (entry.is_regular_file() && testsupport::ReadFile(entry.path().string()).find(text) != std::string::npos)
+        if (entry.is_regular_file() &&
+            testsupport::ReadFile(entry.path().string()).find(text) != std::string::npos)
             found.push_back(entry.path().string());
     return found;
 }
@@ -133,7 +134,8 @@ TEST_F(SendSafeguardsTest, CancelEndsAStalledExchangeAndTheWindowGoesOn) {
 
     EXPECT_EQ(message, "");
     EXPECT_EQ(cancelStates, (std::vector<bool>{true, false}));
-    EXPECT_EQ(form->pnlHttpResponse.Caption(), "The exchange was cancelled before the consumer's answer came in.");
+    EXPECT_EQ(form->pnlHttpResponse.Caption(),
+              "The exchange was cancelled before the consumer's answer came in.");
     EXPECT_EQ(form->pnlHttpResponse.Color(), clRed);
     EXPECT_EQ(form->mmMessages.Lines(),
               (std::vector<std::string>{"The exchange was cancelled before the consumer's answer came in."}));
