@@ -33,7 +33,7 @@ struct ScenarioSettings {
 using LineFields = std::map<std::string, std::string>;
 
 struct ScenarioStep {
-    std::string action; // "addLine", "selectLine", "startSession", ... (kScenarioActions)
+    std::string action; // "addLine", "selectLine", an event such as "startSession", ...
     // The step's own keys besides "do" and "expect", e.g. {"line": 0, "fields": {...}}.
     Json::Value args = Json::Value(Json::objectValue);
     // What the window is to show after the step; without "checks", every check is to pass.

@@ -16,6 +16,7 @@
 #include <json/json.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -186,6 +187,8 @@ TEST_F(ScenarioTest, RecordedSaleReplaysAndFailsAtTheEventAnsweredWrongly) {
         toolkit.saveFileNameAnswer = file;
         form.Press(form.btnSaveScenario);
     }
+    // The runs below keep to data folders of their own: the user's stays as it is (here, absent).
+    std::filesystem::remove_all(data.File("OrvelWebhookTester"));
     const std::string saved = testsupport::ReadFile(file);
     EXPECT_EQ(std::string::npos, saved.find(kSecret));
     const Scenario recorded = ReadScenarioFile(file);
@@ -236,6 +239,8 @@ TEST_F(ScenarioTest, RecordedSaleReplaysAndFailsAtTheEventAnsweredWrongly) {
     EXPECT_EQ("failure", failure.name);
     EXPECT_EQ(0u, failure.attributes.at("message").find("Content-Type: "));
     EXPECT_NE(std::string::npos, failure.text.find("Received \"text/plain\""));
+
+    EXPECT_FALSE(testsupport::FileExists(data.File("OrvelWebhookTester")));
 
     const Json::Value report = testsupport::ParseJson(testsupport::ReadFile(data.File("report.json")));
     EXPECT_EQ(1, report["failed"].asInt());
