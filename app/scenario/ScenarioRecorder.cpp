@@ -154,11 +154,10 @@ void ScenarioRecorder::BeforePress(const TControl& control) {
 }
 
 void ScenarioRecorder::AfterPress(const TControl& control) {
-    pressing_ = false;
-    if (&control == &form_.btnSaveScenario) {
+    // Still inside the press: a message box of saving belongs to no step.
+    if (&control == &form_.btnSaveScenario)
         Application::Run(form_.toolkit, [this] { Save(); });
-        return;
-    }
+    pressing_ = false;
     const std::string action = ActionOf(control);
     if (!recording_ || action.empty())
         return;
