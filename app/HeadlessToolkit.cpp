@@ -13,8 +13,12 @@ void HeadlessToolkit::ShowMessage(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.push_back(text);
     }
-    if (OnShowMessage)
-        OnShowMessage(text);
+    TellMessageListeners(text);
+}
+
+std::optional<std::string> HeadlessToolkit::AskSaveFileName(const std::string& /*title*/,
+                                                            const std::string& /*suggestedName*/) {
+    return saveFileNameAnswer;
 }
 
 std::vector<std::string> HeadlessToolkit::Messages() const {

@@ -21,6 +21,9 @@ public:
     ~HeadlessToolkit() override;
 
     void ShowMessage(const std::string& text) override;
+    // Answered with saveFileNameAnswer.
+    std::optional<std::string> AskSaveFileName(const std::string& title,
+                                               const std::string& suggestedName) override;
     void ProcessMessages() override;
     bool Synchronize(std::function<void()> fn) override;
     void Queue(std::function<void()> fn) override;
@@ -32,8 +35,8 @@ public:
     // Every message box shown so far, oldest first.
     std::vector<std::string> Messages() const;
     void ClearMessages();
-    // Called on every message box, after it was recorded (on the window's thread).
-    std::function<void(const std::string&)> OnShowMessage;
+    // What AskSaveFileName answers: a path, or nothing as when the user cancels.
+    std::optional<std::string> saveFileNameAnswer;
 
     // Runs queued work on the calling (window) thread until done() holds or the time is up;
     // returns done().

@@ -25,6 +25,7 @@ TForm1::TForm1(Toolkit& toolkit_)
       edtBranchNumber("edtBranchNumber", "1", "Branch:"),
       edtWorkplaceNumber("edtWorkplaceNumber", "1", "Workplace:"),
       btnConfigOpslaan("btnConfigOpslaan", "Save"), btnConfigInlezen("btnConfigInlezen", "Restore"),
+      chkRecordScenario("chkRecordScenario", "Record"), btnSaveScenario("btnSaveScenario", "Save scenario…"),
       // HMAC tab
       TabSheetHMAC("TabSheetHMAC", "HMAC"), mmMessage("mmMessage"),
       btnGenerateHMAC("btnGenerateHMAC", "Generate"), edtSignature("edtSignature"),
@@ -216,6 +217,8 @@ std::vector<TControl*> TForm1::AllControls() {
         &edtWorkplaceNumber,
         &btnConfigOpslaan,
         &btnConfigInlezen,
+        &chkRecordScenario,
+        &btnSaveScenario,
 
         &PageControl1,
         &TabSheetHMAC,

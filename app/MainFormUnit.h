@@ -58,6 +58,9 @@ public:
     TEdit edtWorkplaceNumber;
     TButton btnConfigOpslaan;
     TButton btnConfigInlezen;
+    // Beside Save and Restore: what the user does, recorded as a scenario to be run again.
+    TCheckBox chkRecordScenario;
+    TButton btnSaveScenario;
 
     // --- PageControl1 -----------------------------------------------------------------------
     TTabSheet TabSheetHMAC;
@@ -173,6 +176,21 @@ public:
     // A background task, not yet started, that the window keeps track of: closing the window
     // cancels it and waits for it. Every task of the window is made here.
     std::shared_ptr<BackgroundTask> CreateBackgroundTask(BackgroundTask::Body body);
+
+    // --- Presses ---------------------------------------------------------------------------
+    // Told of every press of a button, before and after its handler, on the window's thread.
+    class PressListener {
+    public:
+        virtual ~PressListener() = default;
+        virtual void BeforePress(const TControl& control) = 0;
+        virtual void AfterPress(const TControl& control) = 0;
+    };
+    std::vector<PressListener*> pressListeners;
+    // A press of a button the way the user makes one: refused (false) while the button is
+    // disabled; otherwise the form's handler of the button runs between the listeners'
+    // BeforePress and AfterPress, and an exception it throws goes to the exception display.
+    // A button the form has no handler for (btnSaveScenario) is left to the listeners.
+    bool Press(TControl& control);
 
     // --- Start-up ---------------------------------------------------------------------------
     void FormShow();

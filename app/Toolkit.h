@@ -1,15 +1,22 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 // What the window needs from a windowing toolkit, and nothing more.
 class Toolkit {
 public:
     virtual ~Toolkit() = default;
 
-    // A modal message box with one OK button; returns when it is closed.
+    // A modal message box with one OK button; returns when it is closed. Implementations tell
+    // the message listeners first (TellMessageListeners).
     virtual void ShowMessage(const std::string& text) = 0;
+    // Asks the user where to save a file (a JSON file named like suggestedName); nothing when the
+    // user cancels.
+    virtual std::optional<std::string> AskSaveFileName(const std::string& title,
+                                                       const std::string& suggestedName) = 0;
     // Handles pending window messages once.
     virtual void ProcessMessages() = 0;
     // Runs fn on the window's thread and waits for it (runs it at once on the window's thread).
@@ -26,4 +33,14 @@ public:
     // running it), threads waiting in Synchronize are released, and work queued for the window's
     // thread is dropped. Called on the window's thread.
     virtual void Close() = 0;
+
+    // Told of every message box before it is shown, on the window's thread: a scenario records
+    // the receipt and the error messages the user saw.
+    std::vector<std::function<void(const std::string&)>> messageListeners;
+
+protected:
+    void TellMessageListeners(const std::string& text) const {
+        for (const auto& listener : messageListeners)
+            listener(text);
+    }
 };

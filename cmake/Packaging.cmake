@@ -6,7 +6,8 @@ include(GNUInstallDirs)
 set(ORVEL_PACKAGE_NAME orvel-webhook-tester)
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${ORVEL_PACKAGE_NAME})
 
-install(TARGETS OrvelWebhookTester orvel-sample-consumer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS OrvelWebhookTester orvel-webhook-tester-run orvel-sample-consumer
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/${ORVEL_PACKAGE_NAME}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/${ORVEL_PACKAGE_NAME}.svg
@@ -16,7 +17,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/${ORVEL_PACKAGE_NAME}.svg
 # there are any).
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${ORVEL_DOC_DIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${ORVEL_DOC_DIR}/docs
-        FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "*.svg")
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "*.svg" PATTERN "*.json")
 
 set(ORVEL_PACKAGE_MAINTAINER "OrvelWebhookTester developers <webhook-tester@orvelpos.invalid>"
     CACHE STRING "Maintainer field of the Debian package: \"Name <e-mail>\"")
@@ -44,6 +45,10 @@ shows the raw request and response, checks the consumer's answer
 (signature, Content-Type, JSON), reports a wrong answer back to the
 consumer, and applies what the consumer asked for: discounts, added and
 deleted lines, dialogs, scan results, receipt footers and payment states.
+.
+orvel-webhook-tester-run runs a sale recorded in the window as a
+scenario against a consumer without a window, for CI: one line per
+step, a JUnit report, exit status 0 only when every answer was right.
 .
 The package also holds orvel-sample-consumer, a scriptable reference
 consumer with a built-in demo scenario.")

@@ -1,6 +1,5 @@
 #include "MainWindow.h"
 
-#include "Application.h"
 #include "GridTableModel.h"
 
 #include <QApplication>
@@ -157,7 +156,9 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
     statusRow->addWidget(StatusStrip(form_.pnlHttpResponse), 3);
     statusRow->addWidget(StatusStrip(form_.pnlVerdict), 3);
     statusRow->addWidget(Edit(form_.edtTiming), 2);
-    QPushButton* cancel = Button(form_.btnCancelExchange, &TForm1::btnCancelExchangeClick);
+    // Cancel is pressed while another press is still running, so it does not go through Press:
+    // it is not a step of its own, it ends the step in flight.
+    QPushButton* cancel = Button(form_.btnCancelExchange, [this] { form_.btnCancelExchangeClick(); });
     statusRow->addWidget(cancel);
     toolkit_.SetCancelButton(cancel);
     layout->addLayout(statusRow);
@@ -209,7 +210,7 @@ QWidget* MainWindow::BuildSettingsPanel() {
     auto* row2 = new QHBoxLayout;
     row2->addWidget(Label(f.edtSecret));
     row2->addWidget(Edit(f.edtSecret), 1);
-    row2->addWidget(Button(f.btnCreateSecret, &TForm1::btnCreateSecretClick));
+    row2->addWidget(Button(f.btnCreateSecret));
     row2->addSpacing(8);
     row2->addWidget(CheckBox(f.chkSelfSigned));
     row2->addWidget(CheckBox(f.chkBlockingCall));
@@ -231,8 +232,11 @@ QWidget* MainWindow::BuildSettingsPanel() {
     row3->addWidget(Label(f.edtWorkplaceNumber));
     row3->addWidget(workplace);
     row3->addStretch(1);
-    row3->addWidget(Button(f.btnConfigOpslaan, &TForm1::btnConfigOpslaanClick));
-    row3->addWidget(Button(f.btnConfigInlezen, &TForm1::btnConfigInlezenClick));
+    row3->addWidget(Button(f.btnConfigOpslaan));
+    row3->addWidget(Button(f.btnConfigInlezen));
+    row3->addSpacing(8);
+    row3->addWidget(CheckBox(f.chkRecordScenario));
+    row3->addWidget(Button(f.btnSaveScenario));
     rows->addLayout(row3);
     return panel;
 }
@@ -243,7 +247,7 @@ QWidget* MainWindow::BuildHmacTab() {
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Memo(f.mmMessage, true), 1);
     auto* row = new QHBoxLayout;
-    row->addWidget(Button(f.btnGenerateHMAC, &TForm1::btnGenerateHMACClick));
+    row->addWidget(Button(f.btnGenerateHMAC));
     row->addWidget(Edit(f.edtSignature), 1);
     layout->addLayout(row);
     return page;
@@ -262,14 +266,14 @@ QWidget* MainWindow::BuildSessionTab() {
     auto* idRow = new QHBoxLayout;
     idRow->addWidget(Label(f.edtSessionId));
     idRow->addWidget(Edit(f.edtSessionId), 1);
-    idRow->addWidget(Button(f.btnGenerate, &TForm1::btnStartSessionClick));
+    idRow->addWidget(Button(f.btnGenerate));
     layout->addLayout(idRow);
 
     auto* body = new QHBoxLayout;
     auto* gridColumn = new QVBoxLayout;
     gridColumn->addWidget(Grid(f.gridSession), 1);
-    QPushButton* add = Button(f.spdRegelToevoegen, &TForm1::spdRegelToevoegenClick);
-    QPushButton* remove = Button(f.spdRegelVerwijderen, &TForm1::spdRegelVerwijderenClick);
+    QPushButton* add = Button(f.spdRegelToevoegen);
+    QPushButton* remove = Button(f.spdRegelVerwijderen);
     add->setFixedWidth(32);
     remove->setFixedWidth(32);
     gridColumn->addWidget(Row({add, remove}, true));
@@ -277,22 +281,11 @@ QWidget* MainWindow::BuildSessionTab() {
 
     auto* events = new QVBoxLayout;
     events->setSpacing(2);
-    const std::pair<TSpeedButton*, Handler> eventButtons[] = {
-        {&f.spdStartSession, &TForm1::spdStartSessionClick},
-        {&f.spdAddSessionLine, &TForm1::spdAddSessionLineClick},
-        {&f.spdUpdateSessionLine, &TForm1::spdUpdateSessionLineClick},
-        {&f.spdRemoveSessionLine, &TForm1::spdRemoveSessionLineClick},
-        {&f.spdPauseSession, &TForm1::spdPauseSessionClick},
-        {&f.spdResumeSession, &TForm1::spdResumeSessionClick},
-        {&f.spdStartPayment, &TForm1::spdStartPaymentClick},
-        {&f.spdCancelPayment, &TForm1::spdCancelPaymentClick},
-        {&f.spdMergeSession, &TForm1::spdMergeSessionClick},
-        {&f.spdCancelSession, &TForm1::spdCancelSessionClick},
-        {&f.spdCompleteSession, &TForm1::spdCompleteSessionClick},
-        {&f.spdCreditSession, &TForm1::spdCreditSessionClick},
-    };
-    for (const auto& [button, handler] : eventButtons)
-        events->addWidget(Button(*button, handler));
+    for (TSpeedButton* button :
+         {&f.spdStartSession, &f.spdAddSessionLine, &f.spdUpdateSessionLine, &f.spdRemoveSessionLine,
+          &f.spdPauseSession, &f.spdResumeSession, &f.spdStartPayment, &f.spdCancelPayment,
+          &f.spdMergeSession, &f.spdCancelSession, &f.spdCompleteSession, &f.spdCreditSession})
+        events->addWidget(Button(*button));
     events->addStretch(1);
     body->addLayout(events);
     layout->addLayout(body, 1);
@@ -308,15 +301,13 @@ QWidget* MainWindow::BuildDialogTab() {
         fields->addRow(Label(*edit), Edit(*edit));
     layout->addLayout(fields);
 
-    layout->addWidget(Button(f.spdButton1, &TForm1::spdButton1Click));
-    layout->addWidget(Button(f.spdButton2, &TForm1::spdButton2Click));
-    layout->addWidget(Button(f.spdButton3, &TForm1::spdButton3Click));
-    layout->addWidget(Button(f.spdButton4, &TForm1::spdButton4Click));
-    layout->addWidget(Button(f.spdButton5, &TForm1::spdButton5Click));
+    layout->addWidget(Button(f.spdButton1));
+    layout->addWidget(Button(f.spdButton2));
+    layout->addWidget(Button(f.spdButton3));
+    layout->addWidget(Button(f.spdButton4));
+    layout->addWidget(Button(f.spdButton5));
 
-    layout->addWidget(Row({Button(f.spdConfirmDialog, &TForm1::spdConfirmDialogClick),
-                           Button(f.spdSkipDialog, &TForm1::spdSkipDialogClick)},
-                          true));
+    layout->addWidget(Row({Button(f.spdConfirmDialog), Button(f.spdSkipDialog)}, true));
     layout->addStretch(1);
     return page;
 }
@@ -331,7 +322,7 @@ QWidget* MainWindow::BuildScanCodeTab() {
     requestRow->addWidget(Label(f.edtCode));
     requestRow->addWidget(Edit(f.edtCode), 1);
     requestRow->addWidget(ComboBox(f.cmbCodeType));
-    requestRow->addWidget(Button(f.spdScanCode, &TForm1::spdScanCodeClick));
+    requestRow->addWidget(Button(f.spdScanCode));
     layout->addWidget(request);
 
     QGroupBox* response = Group(QStringLiteral("Response"), QStringLiteral("grpScanCodeResponse"));
@@ -356,11 +347,10 @@ QWidget* MainWindow::BuildExternalPaymentTab() {
     fields->addRow(Label(f.edtExternalPaymentId), Edit(f.edtExternalPaymentId));
     requestLayout->addLayout(fields);
     auto* buttons = new QGridLayout;
-    buttons->addWidget(Button(f.spdStartExternalPayment, &TForm1::spdStartExternalPaymentClick), 0, 0);
-    buttons->addWidget(Button(f.spdPollExternalPayment, &TForm1::spdPollExternalPaymentClick), 0, 1);
-    buttons->addWidget(
-        Button(f.spdRequestCancelExternalPayment, &TForm1::spdRequestCancelExternalPaymentClick), 1, 0);
-    buttons->addWidget(Button(f.spdCancelExternalPayment, &TForm1::spdCancelExternalPaymentClick), 1, 1);
+    buttons->addWidget(Button(f.spdStartExternalPayment), 0, 0);
+    buttons->addWidget(Button(f.spdPollExternalPayment), 0, 1);
+    buttons->addWidget(Button(f.spdRequestCancelExternalPayment), 1, 0);
+    buttons->addWidget(Button(f.spdCancelExternalPayment), 1, 1);
     requestLayout->addLayout(buttons);
     layout->addWidget(request);
 
@@ -444,12 +434,6 @@ void MainWindow::FromWidget(QWidget* widget, const std::function<void()>& action
     bindings_->updatingFromWidget = previous;
 }
 
-void MainWindow::Click(Handler handler) {
-    // std::invoke rather than (form_.*handler)(): GCC 12 with -fsanitize=undefined loses the
-    // object of that call when it is a reference member.
-    Application::Run(toolkit_, [this, handler] { std::invoke(handler, form_); });
-}
-
 QLabel* MainWindow::Label(TControl& control) {
     auto* label = new QLabel;
     label->setObjectName(ToQString(control.Name() + "Label"));
@@ -482,11 +466,13 @@ QLineEdit* MainWindow::Edit(TEdit& edit) {
     return widget;
 }
 
-QPushButton* MainWindow::Button(TControl& button, Handler handler) {
+QPushButton* MainWindow::Button(TControl& button, std::function<void()> onClick) {
     auto* widget = new QPushButton;
     widget->setAutoDefault(false);
     Bind(button, widget, [&button, widget] { widget->setText(ShownCaption(button.Caption())); });
-    connect(widget, &QPushButton::clicked, this, [this, handler] { Click(handler); });
+    if (!onClick)
+        onClick = [this, &button] { form_.Press(button); };
+    connect(widget, &QPushButton::clicked, this, std::move(onClick));
     return widget;
 }
 

@@ -40,8 +40,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    using Handler = void (TForm1::*)();
-
     // Layout, top to bottom.
     QWidget* BuildSettingsPanel();
     QWidget* BuildHmacTab();
@@ -54,7 +52,8 @@ private:
 
     // One widget per control kind, bound both ways.
     QLineEdit* Edit(TEdit& edit);
-    QPushButton* Button(TControl& button, Handler handler);
+    // A click goes through TForm1::Press unless onClick says otherwise.
+    QPushButton* Button(TControl& button, std::function<void()> onClick = {});
     QCheckBox* CheckBox(TCheckBox& box);
     QComboBox* ComboBox(TComboBox& box);
     QPlainTextEdit* Memo(TMemo& memo, bool userEditable);
@@ -75,7 +74,6 @@ private:
     void Bind(TControl& control, QWidget* widget, std::function<void()> push);
     // Runs a user action on the model; a push it causes is not sent back to the same widget.
     void FromWidget(QWidget* widget, const std::function<void()>& action);
-    void Click(Handler handler);
 
     TForm1& form_;
     QtToolkit& toolkit_;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLocale>
@@ -91,6 +92,7 @@ void QtToolkit::ShowMessage(const std::string& text) {
         Synchronize([this, text] { ShowMessage(text); });
         return;
     }
+    TellMessageListeners(text);
     QMessageBox box(mainWindow_.data());
     box.setWindowTitle(QApplication::applicationDisplayName());
     // Plain text: a consumer's message must never be taken for markup.
@@ -103,6 +105,16 @@ void QtToolkit::ShowMessage(const std::string& text) {
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();
+}
+
+std::optional<std::string> QtToolkit::AskSaveFileName(const std::string& title,
+                                                      const std::string& suggestedName) {
+    const QString path =
+        QFileDialog::getSaveFileName(mainWindow_.data(), QString::fromStdString(title),
+                                     QString::fromStdString(suggestedName), QStringLiteral("JSON (*.json)"));
+    if (path.isEmpty())
+        return std::nullopt;
+    return path.toStdString();
 }
 
 void QtToolkit::ProcessMessages() {

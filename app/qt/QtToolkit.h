@@ -21,6 +21,8 @@ public:
     ~QtToolkit() override;
 
     void ShowMessage(const std::string& text) override;
+    std::optional<std::string> AskSaveFileName(const std::string& title,
+                                               const std::string& suggestedName) override;
     void ProcessMessages() override;
     bool Synchronize(std::function<void()> fn) override;
     void Queue(std::function<void()> fn) override;

@@ -2,6 +2,7 @@
 #include "MainFormUnit.h"
 #include "MainWindow.h"
 #include "QtToolkit.h"
+#include "ScenarioRecorder.h"
 
 #include <QApplication>
 
@@ -13,6 +14,7 @@ int main(int argc, char* argv[]) {
     QtToolkit toolkit;
     try {
         TForm1 form(toolkit);
+        ScenarioRecorder recorder(form);
         MainWindow window(form, toolkit);
         window.Start();
         QApplication::exec();

@@ -117,15 +117,19 @@ TEST(HeadlessToolkitTest, PumpUntilGivesUpAfterItsTimeout) {
 TEST(HeadlessToolkitTest, MessageBoxesAreRecordedAndAnswered) {
     HeadlessToolkit toolkit;
     std::vector<std::string> seen;
-    toolkit.OnShowMessage = [&](const std::string& text) {
-        // Already recorded when the hook runs.
+    toolkit.messageListeners.push_back([&](const std::string& text) {
+        // Already recorded when the listener is told.
         EXPECT_EQ(text, toolkit.Messages().back());
         seen.push_back(text);
-    };
+    });
     toolkit.ShowMessage("first");
     toolkit.ShowMessage("");
     EXPECT_EQ((std::vector<std::string>{"first", ""}), toolkit.Messages());
     EXPECT_EQ(toolkit.Messages(), seen);
     toolkit.ClearMessages();
     EXPECT_TRUE(toolkit.Messages().empty());
+
+    EXPECT_FALSE(toolkit.AskSaveFileName("Save", "a.json"));
+    toolkit.saveFileNameAnswer = "/tmp/a.json";
+    EXPECT_EQ(std::optional<std::string>("/tmp/a.json"), toolkit.AskSaveFileName("Save", "a.json"));
 }

@@ -46,6 +46,8 @@ const std::vector<Expected> kForm = {
     {"edtWorkplaceNumber", "1", "Workplace:", Fixed},
     {"btnConfigOpslaan", "Save", "", None},
     {"btnConfigInlezen", "Restore", "", None},
+    {"chkRecordScenario", "Record", "", None},
+    {"btnSaveScenario", "Save scenario…", "", None},
 
     {"PageControl1", "", "", None},
     {"TabSheetHMAC", "HMAC", "", None},

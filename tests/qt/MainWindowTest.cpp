@@ -8,6 +8,7 @@
 #include "QtToolkit.h"
 #include "RawServer.h"
 #include "SampleConsumer.h"
+#include "ScenarioRecorder.h"
 #include "TestApplication.h"
 #include "TestSupport.h"
 
@@ -604,4 +605,31 @@ TEST_F(MainWindowTest, EscCancelsAStalledExchangeAndNothingElseTakesInput) {
     EXPECT_FALSE(testsupport::FileExists(form.ConfigFilePath()));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(boxes.texts.empty());
+}
+
+// Recording through the real window: the clicks and the typed cells become the scenario's steps.
+TEST_F(MainWindowTest, ClicksAndTypedCellsAreRecordedWhileRecordIsTicked) {
+    ScenarioRecorder recorder(form);
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ShowSessionTab();
+    Click(form.spdRegelToevoegen); // before Record: not recorded, but the session to start with
+    QTest::mouseClick(Find<QCheckBox>(form.chkRecordScenario), Qt::LeftButton);
+    ASSERT_TRUE(recorder.Recording());
+    Click(form.btnGenerate);
+    Click(form.spdRegelToevoegen);
+    Type(1, "text", QStringLiteral("Tea"));
+    Click(form.spdRegelVerwijderen);
+    QTest::mouseClick(Find<QCheckBox>(form.chkRecordScenario), Qt::LeftButton);
+    EXPECT_FALSE(recorder.Recording());
+    Click(form.spdRegelToevoegen);
+
+    const Scenario& recorded = recorder.Recorded();
+    EXPECT_EQ(1u, recorded.startingLines.size());
+    std::vector<std::string> actions;
+    for (const ScenarioStep& step : recorded.steps)
+        actions.push_back(step.action);
+    EXPECT_EQ((std::vector<std::string>{"generateSessionId", "addLine", "editLine", "removeLine"}), actions);
+    EXPECT_EQ("Tea", recorded.steps.at(2).args["fields"]["text"].asString());
+    EXPECT_EQ(2, recorded.steps.at(2).expect["lineCount"].asInt());
 }
