@@ -27,6 +27,9 @@ void TControl::SetVisible(bool visible) {
 void TControl::SetHint(const std::string& hint) {
     Set(hint_, hint);
 }
+void TControl::SetDescription(const std::string& description) {
+    Set(description_, description);
+}
 void TControl::SetTag(int32_t tag) {
     Set(tag_, tag);
 }
@@ -44,6 +47,15 @@ void TControl::SetFixedPitch(bool fixedPitch) {
 }
 void TControl::SetReadOnly(bool readOnly) {
     Set(readOnly_, readOnly);
+}
+
+// --- TEdit ---------------------------------------------------------------------------------
+
+void TEdit::SetPlaceholderText(const std::string& text) {
+    if (placeholderText_ == text)
+        return;
+    placeholderText_ = text;
+    NotifyChanged();
 }
 
 // --- TCheckBox ------------------------------------------------------------------------------

@@ -145,6 +145,7 @@ TForm1::TForm1(Toolkit& toolkit_)
     pnlVerdict.SetFontColor(clBlack);
     edtTiming.SetReadOnly(true);
     exchangeListeners.push_back([this](const ExchangeRecord& record) { ShowChecks(record); });
+    DescribeControls();
 
     PageControl1.SetActivePage(TabSheetSession);
     PageControl2.SetActivePageIndex(0);

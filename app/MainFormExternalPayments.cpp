@@ -290,18 +290,20 @@ void TForm1::DispatchPoll(bool withDialog) {
 // drops the answer.
 void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& poll) {
     WebhookResult result;
+    AnswerDigest digest;
     std::exception_ptr failure;
     try {
         result = poll->client->pollExternalPayment(*poll->event);
+        digest = DigestAnswer(*poll->client, result);
     } catch (...) {
         failure = std::current_exception();
     }
     // The task itself is reached through the window's list of tasks, which keeps it while it runs.
-    toolkit.Queue(
-        [this, poll, result = std::move(result), failure = std::move(failure), running = task.KeepRunning()] {
-            if (const std::shared_ptr<BackgroundTask> self = poll->task.lock())
-                TakeInPoll(*self, *poll, result, failure);
-        });
+    toolkit.Queue([this, poll, result = std::move(result), digest = std::move(digest),
+                   failure = std::move(failure), running = task.KeepRunning()]() mutable {
+        if (const std::shared_ptr<BackgroundTask> self = poll->task.lock())
+            TakeInPoll(*self, *poll, result, std::move(digest), failure);
+    });
     // Closing the last poll's client and its connection is work that neither the window nor this
     // poll's exchange need wait for; here it overlaps with the window taking in the answer.
     poll->previousClient.reset();
@@ -309,7 +311,7 @@ void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& 
 
 // A poll's answer, on the window's thread.
 void TForm1::TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const WebhookResult& result,
-                        const std::exception_ptr& failure) {
+                        AnswerDigest digest, const std::exception_ptr& failure) {
     // A cancelled poll's answer is not shown, read or applied, and no poll follows.
     if (task.IsCancelled())
         return;
@@ -322,7 +324,7 @@ void TForm1::TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const WebhookR
     try {
         if (failure)
             std::rethrow_exception(failure);
-        exchange.status = VerifyResponse(exchange.client, exchange.event, result, exchange.json);
+        exchange.status = VerifyResponse(exchange.client, exchange.event, result, std::move(digest), exchange.json);
         const auto parsed = ReadAnswer(exchange, &parsePollExternalPaymentResult);
         if (parsed)
             AddMessages(parsed->messages, false);

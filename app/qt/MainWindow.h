@@ -19,6 +19,7 @@ class QTabWidget;
 class QTableView;
 class QTreeWidget;
 class GridTableModel;
+class LineView;
 struct MainWindowBindings;
 
 // Draws the window model TForm1 with Qt Widgets and feeds the user's input back into it. Every
@@ -57,7 +58,9 @@ private:
     QPushButton* Button(TControl& button, Handler handler);
     QCheckBox* CheckBox(TCheckBox& box);
     QComboBox* ComboBox(TComboBox& box);
-    QPlainTextEdit* Memo(TMemo& memo, bool userEditable);
+    QPlainTextEdit* Memo(TMemo& memo);
+    // A read-only memo: draws only the lines on screen, for bodies of any size.
+    LineView* MemoView(TMemo& memo);
     QTreeWidget* ListView(TListView& list);
     QLabel* StatusStrip(TPanel& panel);
     QWidget* Panel(TPanel& panel);
@@ -66,6 +69,10 @@ private:
     QWidget* TabPage(TTabSheet& sheet);
     // The label beside a control, showing its LabelText and hidden with it.
     QLabel* Label(TControl& control);
+    // A control's label becomes its widget's buddy and names it for assistive technology.
+    void LinkLabel(const TControl& control);
+    // The specified minimum size where the screen has room for it, else the screen's room.
+    void FitToScreen();
 
     // Runs push now and after every change of the control, with the widget's signals blocked
     // so the push never comes back as user input.
