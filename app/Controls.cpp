@@ -106,6 +106,17 @@ std::string TMemo::Text() const {
 }
 
 void TMemo::SetText(const std::string& text) {
+    SetLines(SplitLines(text));
+}
+
+void TMemo::SetLines(std::vector<std::string> lines) {
+    if (lines == lines_)
+        return;
+    lines_ = std::move(lines);
+    NotifyChanged();
+}
+
+std::vector<std::string> TMemo::SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     if (!text.empty()) {
         std::size_t start = 0;
@@ -124,10 +135,7 @@ void TMemo::SetText(const std::string& text) {
             start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
         }
     }
-    if (lines == lines_)
-        return;
-    lines_ = std::move(lines);
-    NotifyChanged();
+    return lines;
 }
 
 void TMemo::Add(const std::string& line) {

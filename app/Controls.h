@@ -163,6 +163,9 @@ public:
     const std::vector<std::string>& Lines() const { return lines_; }
     std::string Text() const;
     void SetText(const std::string& text);
+    // SetText with the text already split (SplitLines), which may be done on another thread.
+    void SetLines(std::vector<std::string> lines);
+    static std::vector<std::string> SplitLines(const std::string& text);
     void Add(const std::string& line);
     void Clear();
 

@@ -78,9 +78,10 @@ void TForm1::AddMessages(const std::vector<UTF8String>& texts, bool clearFirst) 
 
 TForm1::AnswerDigest TForm1::DigestAnswer(const WebhookConsumerClient& client, const WebhookResult& result) {
     AnswerDigest digest;
+    const std::string& body = result.response.GetBody();
+    digest.bodyLines = TMemo::SplitLines(body);
     if (result.response.GetResult() < 0 || result.curlCode != 0)
         return digest;
-    const std::string& body = result.response.GetBody();
     digest.expectedSignature = client.sign(body);
     digest.bodyIsJson = Tarn::ToJSON(body, digest.json);
     return digest;
@@ -104,7 +105,7 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
     }
 
     const std::string& body = result.response.GetBody();
-    mmResponseBody.SetText(body);
+    mmResponseBody.SetLines(std::move(digest.bodyLines));
 
     const int httpCode = result.response.GetResult();
     const short curlCode = result.curlCode;

@@ -236,6 +236,7 @@ public:
         std::string expectedSignature;
         bool bodyIsJson = false;
         Json::Value json;
+        std::vector<std::string> bodyLines; // for mmResponseBody
     };
     // Thread-safe: reads only the client's secret and the answer.
     static AnswerDigest DigestAnswer(const Tarn::Webhooks::WebhookConsumerClient& client,

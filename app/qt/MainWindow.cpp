@@ -27,6 +27,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -259,6 +260,30 @@ void MainWindow::Start() {
     FitToScreen();
     show();
     FitToScreen();
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() != QEvent::UpdateRequest)
+        return QMainWindow::event(event);
+    using std::chrono::steady_clock;
+    if (paintDeferred_)
+        return true; // what changed meanwhile is painted with the deferred request
+    const steady_clock::time_point now = steady_clock::now();
+    if (now < nextPaint_) {
+        paintDeferred_ = true;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPaint_ - now);
+        QTimer::singleShot(wait.count() + 1, this, [this] {
+            paintDeferred_ = false;
+            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+        });
+        return true;
+    }
+    const bool handled = QMainWindow::event(event);
+    // A paint right after a quiet spell (a click's answer) is never held back; only the ones that
+    // follow it closely are, by three times what this one took.
+    const steady_clock::time_point painted = steady_clock::now();
+    nextPaint_ = painted + 3 * (painted - now);
+    return handled;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

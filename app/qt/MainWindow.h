@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -39,6 +40,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Paints at most a few times the time a paint takes: a chain of background updates (polls
+    // answered in a millisecond) would otherwise spend the window's thread on painting.
+    bool event(QEvent* event) override;
 
 private:
     using Handler = void (TForm1::*)();
@@ -88,4 +92,6 @@ private:
     QtToolkit& toolkit_;
     std::shared_ptr<MainWindowBindings> bindings_;
     GridTableModel* gridModel_ = nullptr;
+    std::chrono::steady_clock::time_point nextPaint_;
+    bool paintDeferred_ = false;
 };
