@@ -269,18 +269,21 @@ bool MainWindow::event(QEvent* event) {
     if (paintDeferred_)
         return true; // what changed meanwhile is painted with the deferred request
     const steady_clock::time_point now = steady_clock::now();
-    if (now < nextPaint_) {
+    // The paints of one user action (during a send and after it) are close together too: two
+    // close paints go through, only a longer burst is held back.
+    closePaints_ = closePaints_ < 0 ? 1 : now < nextPaint_ ? closePaints_ + 1 : 0;
+    if (closePaints_ > 1) {
         paintDeferred_ = true;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPaint_ - now);
         QTimer::singleShot(wait.count() + 1, this, [this] {
             paintDeferred_ = false;
+            closePaints_ = -1; // the burst goes on: the paint after this one waits again
             QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
         });
         return true;
     }
     const bool handled = QMainWindow::event(event);
-    // A paint right after a quiet spell (a click's answer) is never held back; only the ones that
-    // follow it closely are, by three times what this one took.
+    // The next paint of a burst waits three times what this one took.
     const steady_clock::time_point painted = steady_clock::now();
     nextPaint_ = painted + 3 * (painted - now);
     return handled;

@@ -94,4 +94,5 @@ private:
     GridTableModel* gridModel_ = nullptr;
     std::chrono::steady_clock::time_point nextPaint_;
     bool paintDeferred_ = false;
+    int closePaints_ = 0; // paints in a row, each soon after the one before; -1: a deferred one
 };
