@@ -27,6 +27,9 @@ void TControl::SetVisible(bool visible) {
 void TControl::SetHint(const std::string& hint) {
     Set(hint_, hint);
 }
+void TControl::SetDescription(const std::string& description) {
+    Set(description_, description);
+}
 void TControl::SetTag(int32_t tag) {
     Set(tag_, tag);
 }
@@ -44,6 +47,15 @@ void TControl::SetFixedPitch(bool fixedPitch) {
 }
 void TControl::SetReadOnly(bool readOnly) {
     Set(readOnly_, readOnly);
+}
+
+// --- TEdit ---------------------------------------------------------------------------------
+
+void TEdit::SetPlaceholderText(const std::string& text) {
+    if (placeholderText_ == text)
+        return;
+    placeholderText_ = text;
+    NotifyChanged();
 }
 
 // --- TCheckBox ------------------------------------------------------------------------------
@@ -94,6 +106,17 @@ std::string TMemo::Text() const {
 }
 
 void TMemo::SetText(const std::string& text) {
+    SetLines(SplitLines(text));
+}
+
+void TMemo::SetLines(std::vector<std::string> lines) {
+    if (lines == lines_)
+        return;
+    lines_ = std::move(lines);
+    NotifyChanged();
+}
+
+std::vector<std::string> TMemo::SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     if (!text.empty()) {
         std::size_t start = 0;
@@ -112,10 +135,7 @@ void TMemo::SetText(const std::string& text) {
             start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
         }
     }
-    if (lines == lines_)
-        return;
-    lines_ = std::move(lines);
-    NotifyChanged();
+    return lines;
 }
 
 void TMemo::Add(const std::string& line) {

@@ -53,6 +53,10 @@ public:
     void SetVisible(bool visible);
     const std::string& Hint() const { return hint_; }
     void SetHint(const std::string& hint);
+    // What the control is for, in a sentence or two: a tooltip, and what assistive technology
+    // reads out after the control's name.
+    const std::string& Description() const { return description_; }
+    void SetDescription(const std::string& description);
     int32_t Tag() const { return tag_; }
     void SetTag(int32_t tag);
     bool Bold() const { return bold_; }
@@ -84,6 +88,7 @@ private:
     bool enabled_ = true;
     bool visible_ = true;
     std::string hint_;
+    std::string description_;
     int32_t tag_ = 0;
     bool bold_ = false;
     TColor fontColor_ = clWindowText;
@@ -119,6 +124,12 @@ public:
     using TControl::TControl;
     const std::string& Text() const { return Caption(); }
     void SetText(const std::string& text) { SetCaption(text); }
+    // Shown greyed in the empty box: what goes there.
+    const std::string& PlaceholderText() const { return placeholderText_; }
+    void SetPlaceholderText(const std::string& text);
+
+private:
+    std::string placeholderText_;
 };
 
 class TCheckBox : public TControl {
@@ -152,6 +163,9 @@ public:
     const std::vector<std::string>& Lines() const { return lines_; }
     std::string Text() const;
     void SetText(const std::string& text);
+    // SetText with the text already split (SplitLines), which may be done on another thread.
+    void SetLines(std::vector<std::string> lines);
+    static std::vector<std::string> SplitLines(const std::string& text);
     void Add(const std::string& line);
     void Clear();
 

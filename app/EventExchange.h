@@ -67,11 +67,13 @@ EventExchange<EventT> EventExchange<EventT>::Run(TForm1& form, const EventSteps<
     // The exchange runs through the toolkit so the window keeps painting. A failure of the
     // client is held until the button has its caption back, then raised.
     Tarn::Webhooks::WebhookResult result;
+    TForm1::AnswerDigest digest;
     std::exception_ptr failure;
     Tarn::Webhooks::WebhookConsumerClient& client = *exchange.client;
     form.RunExchange(exchange.client, [&] {
         try {
             result = (client.*steps.operation)(event);
+            digest = TForm1::DigestAnswer(client, result);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -83,7 +85,7 @@ EventExchange<EventT> EventExchange<EventT>::Run(TForm1& form, const EventSteps<
     if (failure)
         std::rethrow_exception(failure);
 
-    exchange.status = form.VerifyResponse(exchange.client, exchange.event, result, exchange.json);
+    exchange.status = form.VerifyResponse(exchange.client, exchange.event, result, std::move(digest), exchange.json);
     return exchange;
 }
 

@@ -146,10 +146,8 @@ TForm1::TForm1(Toolkit& toolkit_)
     pnlVerdict.SetFontColor(clBlack);
     edtTiming.SetReadOnly(true);
     btnCancelExchange.SetEnabled(false);
-    chkSelfSigned.SetHint(
-        "Accepts any certificate of the consumer, as curl's -k does: not only a self-signed one, but "
-        "also one for another host name or one that has expired. Use it for a test consumer only.");
     exchangeListeners.push_back([this](const ExchangeRecord& record) { ShowChecks(record); });
+    DescribeControls();
 
     PageControl1.SetActivePage(TabSheetSession);
     PageControl2.SetActivePageIndex(0);

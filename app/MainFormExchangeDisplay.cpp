@@ -76,8 +76,19 @@ void TForm1::AddMessages(const std::vector<UTF8String>& texts, bool clearFirst) 
         mmMessages.Add(text);
 }
 
+TForm1::AnswerDigest TForm1::DigestAnswer(const WebhookConsumerClient& client, const WebhookResult& result) {
+    AnswerDigest digest;
+    const std::string& body = result.response.GetBody();
+    digest.bodyLines = TMemo::SplitLines(body);
+    if (result.response.GetResult() < 0 || result.curlCode != 0)
+        return digest;
+    digest.expectedSignature = client.sign(body);
+    digest.bodyIsJson = Tarn::ToJSON(body, digest.json);
+    return digest;
+}
+
 int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const WebhookResult& result,
-                           boost::optional<Json::Value>& json) {
+                           AnswerDigest digest, boost::optional<Json::Value>& json) {
     const bool isErrorReport = dynamic_cast<const ErrorEvent*>(event.get()) != nullptr;
     TListView& requestHeaders = isErrorReport ? lvErrorRequestHeaders : lvRequestHeaders;
     TMemo& requestBody = isErrorReport ? mmErrorRequestBody : mmRequestBody;
@@ -94,7 +105,7 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
     }
 
     const std::string& body = result.response.GetBody();
-    mmResponseBody.SetText(body);
+    mmResponseBody.SetLines(std::move(digest.bodyLines));
 
     const int httpCode = result.response.GetResult();
     const short curlCode = result.curlCode;
@@ -132,7 +143,7 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
         ReportErrorToConsumer(error, client, event);
     };
 
-    const std::string expected = client->sign(body);
+    const std::string& expected = digest.expectedSignature;
     const std::string received = result.response.GetHeader(kSignatureHeader);
     if (received.empty()) {
         refuse(SignaturePresent, ewecMissingSignature, "You did not supply the X-Orvel-Signature header.");
@@ -153,9 +164,8 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
         return -1;
     }
 
-    Json::Value parsed;
-    if (Tarn::ToJSON(body, parsed)) {
-        json = std::move(parsed);
+    if (digest.bodyIsJson) {
+        json = std::move(digest.json);
         conclude(AnswerCheckCount, nullptr);
     } else if (!body.empty()) {
         refuse(ValidJson, ewecInvalidJson, "You returned invalid JSON.");
@@ -179,8 +189,9 @@ void TForm1::ReportErrorToConsumer(const Error& error, const ClientPtr& client, 
     WebhookResult result;
     RunExchange(client, [&] { result = client->sendError(EventNameOf(*event), *report); });
 
+    // The answer to a report is not checked, so it needs no digest.
     boost::optional<Json::Value> ignored;
-    VerifyResponse(client, report, result, ignored);
+    VerifyResponse(client, report, result, AnswerDigest(), ignored);
 }
 
 ExchangeRecord& TForm1::BeginExchange(const ClientPtr& client, const EventPtr& event, const WebhookResult& result) {

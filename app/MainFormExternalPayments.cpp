@@ -296,21 +296,23 @@ void TForm1::DispatchPoll(bool withDialog) {
 // drops the answer.
 void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& poll) {
     WebhookResult result;
+    AnswerDigest digest;
     std::exception_ptr failure;
     // Cancelling the task (StopPolling, a closing window) ends the exchange at once.
     task.SetCancelAction([client = poll->client] { client->Cancel(); });
     try {
         result = poll->client->pollExternalPayment(*poll->event);
+        digest = DigestAnswer(*poll->client, result);
     } catch (...) {
         failure = std::current_exception();
     }
     task.SetCancelAction(nullptr);
     // The task itself is reached through the window's list of tasks, which keeps it while it runs.
-    toolkit.Queue(
-        [this, poll, result = std::move(result), failure = std::move(failure), running = task.KeepRunning()] {
-            if (const std::shared_ptr<BackgroundTask> self = poll->task.lock())
-                TakeInPoll(*self, *poll, result, failure);
-        });
+    toolkit.Queue([this, poll, result = std::move(result), digest = std::move(digest),
+                   failure = std::move(failure), running = task.KeepRunning()]() mutable {
+        if (const std::shared_ptr<BackgroundTask> self = poll->task.lock())
+            TakeInPoll(*self, *poll, result, std::move(digest), failure);
+    });
     // Closing the last poll's client and its connection is work that neither the window nor this
     // poll's exchange need wait for; here it overlaps with the window taking in the answer.
     poll->previousClient.reset();
@@ -318,7 +320,7 @@ void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& 
 
 // A poll's answer, on the window's thread.
 void TForm1::TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const WebhookResult& result,
-                        const std::exception_ptr& failure) {
+                        AnswerDigest digest, const std::exception_ptr& failure) {
     // A cancelled poll's answer is not shown, read or applied, and no poll follows.
     if (task.IsCancelled())
         return;
@@ -331,7 +333,7 @@ void TForm1::TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const WebhookR
     try {
         if (failure)
             std::rethrow_exception(failure);
-        exchange.status = VerifyResponse(exchange.client, exchange.event, result, exchange.json);
+        exchange.status = VerifyResponse(exchange.client, exchange.event, result, std::move(digest), exchange.json);
         const auto parsed = ReadAnswer(exchange, &parsePollExternalPaymentResult);
         if (parsed)
             AddMessages(parsed->messages, false);

@@ -256,8 +256,21 @@ public:
     std::string FormatNumber(double value) const;
 
     // --- Exchange display -------------------------------------------------------------------
+    // What the answer's checks need that costs time on a big answer: the signature it should
+    // carry and its body read as JSON. Worked out on the thread of the exchange, so the window's
+    // thread only compares.
+    struct AnswerDigest {
+        std::string expectedSignature;
+        bool bodyIsJson = false;
+        Json::Value json;
+        std::vector<std::string> bodyLines; // for mmResponseBody
+    };
+    // Thread-safe: reads only the client's secret and the answer.
+    static AnswerDigest DigestAnswer(const Tarn::Webhooks::WebhookConsumerClient& client,
+                                     const Tarn::Webhooks::WebhookResult& result);
     int VerifyResponse(const ClientPtr& client, const EventPtr& event,
-                       const Tarn::Webhooks::WebhookResult& result, boost::optional<Json::Value>& json);
+                       const Tarn::Webhooks::WebhookResult& result, AnswerDigest digest,
+                       boost::optional<Json::Value>& json);
     void ReportErrorToConsumer(const Tarn::Webhooks::Error& error, const ClientPtr& client,
                                const EventPtr& event);
     void ResetExchangeDisplay();
@@ -325,6 +338,9 @@ public:
     void btnCreateSecretClick();
 
 private:
+    // Tooltips and placeholder texts.
+    void DescribeControls();
+
     // Send handlers, reached only through SendEvent.
     void SendStartSession(bool withDialog);
     void SendScanCode(bool withDialog);
@@ -353,7 +369,7 @@ private:
     };
     void RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& poll);
     void TakeInPoll(BackgroundTask& task, PreparedPoll& poll, const Tarn::Webhooks::WebhookResult& result,
-                    const std::exception_ptr& failure);
+                    AnswerDigest digest, const std::exception_ptr& failure);
 
     // Item handles of the grid's columns, in column order.
     struct GridItems {

@@ -213,7 +213,11 @@ SentRequest LastRequest(const TForm1& form) {
 WindowBench::WindowBench(const std::string& consumerProgram) : consumer(consumerProgram), form(toolkit) {
     setenv("XDG_DATA_HOME", dataFolder.Path().c_str(), 1);
     form.FormShow();
-    form.edtBaseURL.SetText(consumer.BaseUrl());
+    PrepareWindow(form, consumer.BaseUrl());
+}
+
+void PrepareWindow(TForm1& form, const std::string& baseUrl) {
+    form.edtBaseURL.SetText(baseUrl);
     form.edtSecret.SetText(kSecret);
     form.chkBlockingCall.SetChecked(true);
     form.btnStartSessionClick();

@@ -105,6 +105,10 @@ struct WindowBench {
     TForm1 form;
 };
 
+// What WindowBench sets in its window after the first showing: the consumer's base URL, kSecret,
+// blocking calls and a session of three lines.
+void PrepareWindow(TForm1& form, const std::string& baseUrl);
+
 // "12.3 us" and the like.
 std::string Figure(double value, int decimals, const std::string& unit);
 

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "GridTableModel.h"
+#include "LineView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,16 +19,22 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 
 // What the bindings share with the window. They outlive the window inside the controls' change
@@ -36,6 +43,12 @@ struct MainWindowBindings {
     bool dead = false;
     // The widget whose own input is being handed to the model: its push is skipped.
     QWidget* updatingFromWidget = nullptr;
+    // Each control's widget and label, so that whichever comes second links the two.
+    std::map<const TControl*, QWidget*> widgets;
+    std::map<const TControl*, QLabel*> labels;
+    // Holds the focus of a widget while the model has it disabled (see ApplyEnabled).
+    QPointer<QWidget> focusPark;
+    QPointer<QWidget> parkedFocus;
 };
 
 namespace {
@@ -77,10 +90,43 @@ QFont FixedFont() {
     return QFontDatabase::systemFont(QFontDatabase::FixedFont);
 }
 
-// The state every control has: enabled, visible, font style and text colour.
-void ApplyCommon(const TControl& control, QWidget& widget) {
+// Qt hands the focus of a widget being disabled to the next one in the tab order, where a line
+// edit selects its whole text; after a send or a poll the user would find the focus elsewhere.
+// Instead the focus waits aside and comes back when the widget is enabled again, unless the user
+// has put it somewhere meanwhile.
+void ApplyEnabled(MainWindowBindings& bindings, const TControl& control, QWidget& widget) {
+    if (widget.testAttribute(Qt::WA_Disabled) == !control.Enabled())
+        return;
+    QWidget* park = bindings.focusPark.data();
+    if (!control.Enabled() && park && widget.window()->focusWidget() == &widget) {
+        park->setFocus(Qt::OtherFocusReason);
+        bindings.parkedFocus = &widget;
+    }
     widget.setEnabled(control.Enabled());
+    if (control.Enabled() && bindings.parkedFocus == &widget) {
+        bindings.parkedFocus = nullptr;
+        if (park && park->window()->focusWidget() == park)
+            widget.setFocus(Qt::OtherFocusReason);
+    }
+}
+
+// What a label says, as the name of the control it labels ("Base URL:" names "Base URL").
+QString AccessibleName(const QString& labelText) {
+    QString name = labelText.trimmed();
+    if (name.endsWith(QLatin1Char(':')))
+        name.chop(1);
+    return name;
+}
+
+// The state every control has: enabled, visible, font style, text colour and description.
+void ApplyCommon(MainWindowBindings& bindings, const TControl& control, QWidget& widget) {
+    ApplyEnabled(bindings, control, widget);
     widget.setHidden(!control.Visible());
+    const QString description = ToQString(control.Description());
+    if (widget.toolTip() != description) {
+        widget.setToolTip(description);
+        widget.setAccessibleDescription(description);
+    }
 
     // Only widgets that differ from the window's look get a font or palette of their own.
     if (control.FixedPitch() || control.Bold() || widget.testAttribute(Qt::WA_SetFont)) {
@@ -140,7 +186,15 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
     setObjectName(ToQString(form_.Name()));
     toolkit_.SetMainWindow(this);
 
+    // Disabled boxes (a dialog's title and flags) are read, not typed in: their text keeps the
+    // normal colour.
+    QPalette edits = QApplication::palette("QLineEdit");
+    edits.setColor(QPalette::Disabled, QPalette::Text, edits.color(QPalette::Active, QPalette::Text));
+    QApplication::setPalette(edits, "QLineEdit");
+
     auto* central = new QWidget;
+    central->setObjectName(QStringLiteral("content"));
+    bindings_->focusPark = central;
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(4);
@@ -163,12 +217,37 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
     toolkit_.SetCancelButton(cancel);
     layout->addLayout(statusRow);
     layout->addWidget(BuildExchangeTabs(), 1);
-    setCentralWidget(central);
+
+    // On a screen smaller than the window's minimum the content scrolls, so all of it can be
+    // reached.
+    central->setMinimumSize(kMinimumWidth, kMinimumHeight);
+    auto* scroller = new QScrollArea;
+    scroller->setObjectName(QStringLiteral("contentScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(central);
+    setCentralWidget(scroller);
 
     Watch(form_, this, [this] { setWindowTitle(ToQString(form_.Caption())); });
 
-    setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(kInitialWidth, kInitialHeight);
+    FitToScreen();
+}
+
+void MainWindow::FitToScreen() {
+    QScreen* shownOn = screen();
+    if (!shownOn)
+        return;
+    // The frame the window manager adds, once the window is on screen.
+    const QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize(0, 0);
+    const QSize room = shownOn->availableGeometry().size() - frame;
+    // Content that scrolls one way needs the room of a scroll bar the other way.
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QSize wanted(kMinimumWidth + (room.height() < kMinimumHeight ? scrollBar : 0),
+                       kMinimumHeight + (room.width() < kMinimumWidth ? scrollBar : 0));
+    const QSize minimum = wanted.boundedTo(room);
+    setMinimumSize(minimum);
+    resize(size().expandedTo(minimum).boundedTo(room.expandedTo(minimum)));
 }
 
 MainWindow::~MainWindow() {
@@ -180,7 +259,38 @@ MainWindow::~MainWindow() {
 
 void MainWindow::Start() {
     form_.FormShow();
+    create();
+    connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::FitToScreen, Qt::UniqueConnection);
+    FitToScreen();
     show();
+    FitToScreen();
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() != QEvent::UpdateRequest)
+        return QMainWindow::event(event);
+    using std::chrono::steady_clock;
+    if (paintDeferred_)
+        return true; // what changed meanwhile is painted with the deferred request
+    const steady_clock::time_point now = steady_clock::now();
+    // The paints of one user action (during a send and after it) are close together too: two
+    // close paints go through, only a longer burst is held back.
+    closePaints_ = closePaints_ < 0 ? 1 : now < nextPaint_ ? closePaints_ + 1 : 0;
+    if (closePaints_ > 1) {
+        paintDeferred_ = true;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPaint_ - now);
+        QTimer::singleShot(wait.count() + 1, this, [this] {
+            paintDeferred_ = false;
+            closePaints_ = -1; // the burst goes on: the paint after this one waits again
+            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+        });
+        return true;
+    }
+    const bool handled = QMainWindow::event(event);
+    // The next paint of a burst waits three times what this one took.
+    const steady_clock::time_point painted = steady_clock::now();
+    nextPaint_ = painted + 3 * (painted - now);
+    return handled;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -245,7 +355,7 @@ QWidget* MainWindow::BuildHmacTab() {
     TForm1& f = form_;
     QWidget* page = TabPage(f.TabSheetHMAC);
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(Memo(f.mmMessage, true), 1);
+    layout->addWidget(Memo(f.mmMessage), 1);
     auto* row = new QHBoxLayout;
     row->addWidget(Button(f.btnGenerateHMAC));
     row->addWidget(Edit(f.edtSignature), 1);
@@ -373,7 +483,7 @@ QWidget* MainWindow::BuildPanel2() {
     fields->setVerticalSpacing(3);
     for (TEdit* edit : {&f.txtWebhookUrl, &f.txtDebugFile, &f.edtConfigBestand})
         fields->addRow(Label(*edit), Edit(*edit));
-    QPlainTextEdit* messages = Memo(f.mmMessages, false);
+    LineView* messages = MemoView(f.mmMessages);
     messages->setFixedHeight(messages->fontMetrics().lineSpacing() * 4 + 2 * messages->frameWidth() + 8);
     fields->addRow(Label(f.mmMessages), messages);
     return panel;
@@ -383,6 +493,8 @@ QWidget* MainWindow::BuildExchangeTabs() {
     TForm1& f = form_;
     auto page = [this](TTabSheet& sheet, QWidget* content) {
         QWidget* widget = TabPage(sheet);
+        // Alone on its tab, the content is named by the tab.
+        content->setAccessibleName(ToQString(sheet.Caption()));
         auto* layout = new QVBoxLayout(widget);
         layout->setContentsMargins(2, 2, 2, 2);
         layout->addWidget(content);
@@ -390,10 +502,10 @@ QWidget* MainWindow::BuildExchangeTabs() {
     };
     return PageControl(
         f.PageControl2,
-        {page(f.TabSheet1, ListView(f.lvRequestHeaders)), page(f.TabSheet2, Memo(f.mmRequestBody, false)),
-         page(f.TabSheet3, ListView(f.lvResponseHeaders)), page(f.TabSheet4, Memo(f.mmResponseBody, false)),
+        {page(f.TabSheet1, ListView(f.lvRequestHeaders)), page(f.TabSheet2, MemoView(f.mmRequestBody)),
+         page(f.TabSheet3, ListView(f.lvResponseHeaders)), page(f.TabSheet4, MemoView(f.mmResponseBody)),
          page(f.TabSheetErrorRequestHeaders, ListView(f.lvErrorRequestHeaders)),
-         page(f.TabSheetErrorRequestBody, Memo(f.mmErrorRequestBody, false)),
+         page(f.TabSheetErrorRequestBody, MemoView(f.mmErrorRequestBody)),
          page(f.TabSheetChecks, ListView(f.lvChecks))});
 }
 
@@ -414,13 +526,16 @@ void MainWindow::Watch(TControl& control, QWidget* widget, std::function<void()>
 
 void MainWindow::Bind(TControl& control, QWidget* widget, std::function<void()> push) {
     widget->setObjectName(ToQString(control.Name()));
-    Watch(control, widget, [&control, widget, push = std::move(push)] {
-        ApplyCommon(control, *widget);
+    std::shared_ptr<MainWindowBindings> bindings = bindings_;
+    MainWindowBindings* shared = bindings.get();
+    Watch(control, widget, [shared, &control, widget, push = std::move(push)] {
+        ApplyCommon(*shared, control, *widget);
         if (push)
             push();
     });
+    bindings_->widgets[&control] = widget;
+    LinkLabel(control);
     QPointer<QWidget> guard(widget);
-    std::shared_ptr<MainWindowBindings> bindings = bindings_;
     control.FocusRequested.Connect([bindings, guard] {
         if (!bindings->dead && guard)
             guard->setFocus(Qt::OtherFocusReason);
@@ -441,8 +556,22 @@ QLabel* MainWindow::Label(TControl& control) {
     Watch(control, label, [&control, label] {
         label->setText(ToQString(control.LabelText()));
         label->setHidden(!control.Visible());
+        label->setToolTip(ToQString(control.Description()));
+        if (QWidget* labelled = label->buddy())
+            labelled->setAccessibleName(AccessibleName(label->text()));
     });
+    bindings_->labels[&control] = label;
+    LinkLabel(control);
     return label;
+}
+
+void MainWindow::LinkLabel(const TControl& control) {
+    const auto label = bindings_->labels.find(&control);
+    const auto widget = bindings_->widgets.find(&control);
+    if (label == bindings_->labels.end() || widget == bindings_->widgets.end())
+        return;
+    label->second->setBuddy(widget->second);
+    widget->second->setAccessibleName(AccessibleName(label->second->text()));
 }
 
 QLineEdit* MainWindow::Edit(TEdit& edit) {
@@ -451,6 +580,7 @@ QLineEdit* MainWindow::Edit(TEdit& edit) {
     // the model, at the user's next keystroke.
     widget->setMaxLength(std::numeric_limits<int>::max());
     Bind(edit, widget, [&edit, widget] {
+        widget->setPlaceholderText(ToQString(edit.PlaceholderText()));
         const QString text = ToQString(edit.Text());
         if (widget->text() != text) {
             widget->setText(text);
@@ -460,7 +590,9 @@ QLineEdit* MainWindow::Edit(TEdit& edit) {
         }
         widget->setReadOnly(edit.ReadOnly());
     });
-    connect(widget, &QLineEdit::textEdited, this, [this, &edit, widget](const QString& text) {
+    // Every change of the text reaches the model, typed or set through the accessibility
+    // interface; the model's own pushes come with the widget's signals blocked.
+    connect(widget, &QLineEdit::textChanged, this, [this, &edit, widget](const QString& text) {
         FromWidget(widget, [&] { edit.SetText(text.toStdString()); });
     });
     return widget;
@@ -481,7 +613,6 @@ QCheckBox* MainWindow::CheckBox(TCheckBox& box) {
     Bind(box, widget, [&box, widget] {
         widget->setText(ShownCaption(box.Caption()));
         widget->setChecked(box.Checked());
-        widget->setToolTip(ToQString(box.Hint()));
     });
     connect(widget, &QCheckBox::toggled, this,
             [this, &box, widget](bool checked) { FromWidget(widget, [&] { box.SetChecked(checked); }); });
@@ -508,28 +639,31 @@ QComboBox* MainWindow::ComboBox(TComboBox& box) {
     return widget;
 }
 
-QPlainTextEdit* MainWindow::Memo(TMemo& memo, bool userEditable) {
+QPlainTextEdit* MainWindow::Memo(TMemo& memo) {
     auto* widget = new QPlainTextEdit;
-    widget->setReadOnly(!userEditable);
-    Bind(memo, widget, [&memo, widget, userEditable] {
-        widget->setReadOnly(!userEditable || memo.ReadOnly());
+    Bind(memo, widget, [&memo, widget] {
+        widget->setReadOnly(memo.ReadOnly());
         const QString text = JoinLines(memo.Lines());
-        const QString shown = widget->toPlainText();
-        if (shown == text)
-            return;
-        // Lines added at the end (the messages) are appended, which keeps the view at the
-        // newest line; anything else replaces the text and shows it from the top.
-        if (!shown.isEmpty() && text.size() > shown.size() && text.startsWith(shown) &&
-            text.at(shown.size()) == QLatin1Char('\n'))
-            widget->appendPlainText(text.mid(shown.size() + 1));
-        else
+        if (widget->toPlainText() != text)
             widget->setPlainText(text);
     });
-    if (userEditable)
-        connect(widget, &QPlainTextEdit::textChanged, this, [this, &memo, widget] {
-            FromWidget(widget, [&] { memo.SetText(widget->toPlainText().toStdString()); });
-        });
+    connect(widget, &QPlainTextEdit::textChanged, this, [this, &memo, widget] {
+        FromWidget(widget, [&] { memo.SetText(widget->toPlainText().toStdString()); });
+    });
     return widget;
+}
+
+LineView* MainWindow::MemoView(TMemo& memo) {
+    auto* view = new LineView(memo.Lines());
+    // Lines added at the end (the messages) keep the view at the newest line; anything else
+    // shows the text from the top.
+    auto shownLines = std::make_shared<std::size_t>(0);
+    Bind(memo, view, [&memo, view, shownLines] {
+        const std::size_t lines = memo.Lines().size();
+        view->Refresh(*shownLines > 0 && lines > *shownLines);
+        *shownLines = lines;
+    });
+    return view;
 }
 
 QTreeWidget* MainWindow::ListView(TListView& list) {

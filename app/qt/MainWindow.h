@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -19,6 +20,7 @@ class QTabWidget;
 class QTableView;
 class QTreeWidget;
 class GridTableModel;
+class LineView;
 struct MainWindowBindings;
 
 // Draws the window model TForm1 with Qt Widgets and feeds the user's input back into it. Every
@@ -38,6 +40,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Paints at most a few times the time a paint takes: a chain of background updates (polls
+    // answered in a millisecond) would otherwise spend the window's thread on painting.
+    bool event(QEvent* event) override;
 
 private:
     // Layout, top to bottom.
@@ -56,7 +61,9 @@ private:
     QPushButton* Button(TControl& button, std::function<void()> onClick = {});
     QCheckBox* CheckBox(TCheckBox& box);
     QComboBox* ComboBox(TComboBox& box);
-    QPlainTextEdit* Memo(TMemo& memo, bool userEditable);
+    QPlainTextEdit* Memo(TMemo& memo);
+    // A read-only memo: draws only the lines on screen, for bodies of any size.
+    LineView* MemoView(TMemo& memo);
     QTreeWidget* ListView(TListView& list);
     QLabel* StatusStrip(TPanel& panel);
     QWidget* Panel(TPanel& panel);
@@ -65,6 +72,10 @@ private:
     QWidget* TabPage(TTabSheet& sheet);
     // The label beside a control, showing its LabelText and hidden with it.
     QLabel* Label(TControl& control);
+    // A control's label becomes its widget's buddy and names it for assistive technology.
+    void LinkLabel(const TControl& control);
+    // The specified minimum size where the screen has room for it, else the screen's room.
+    void FitToScreen();
 
     // Runs push now and after every change of the control, with the widget's signals blocked
     // so the push never comes back as user input.
@@ -79,4 +90,7 @@ private:
     QtToolkit& toolkit_;
     std::shared_ptr<MainWindowBindings> bindings_;
     GridTableModel* gridModel_ = nullptr;
+    std::chrono::steady_clock::time_point nextPaint_;
+    bool paintDeferred_ = false;
+    int closePaints_ = 0; // paints in a row, each soon after the one before; -1: a deferred one
 };

@@ -85,6 +85,7 @@ TEST(ControlTest, EverySetterSignalsOnceForARealChangeAndNeverForTheSameValue) {
         {"enabled", [](TControl& c) { c.SetEnabled(false); }},
         {"visible", [](TControl& c) { c.SetVisible(false); }},
         {"hint", [](TControl& c) { c.SetHint("selected"); }},
+        {"description", [](TControl& c) { c.SetDescription("Sends the event."); }},
         {"tag", [](TControl& c) { c.SetTag(-7); }},
         {"bold", [](TControl& c) { c.SetBold(true); }},
         {"font colour", [](TControl& c) { c.SetFontColor(clRed); }},
@@ -100,6 +101,26 @@ TEST(ControlTest, EverySetterSignalsOnceForARealChangeAndNeverForTheSameValue) {
         item.change(button);
         EXPECT_EQ(1, changes.count) << item.what << " set twice";
     }
+}
+
+TEST(ControlTest, PlaceholderAndLinesSetReadyMadeSignalOnlyRealChanges) {
+    TEdit edit("edt");
+    ChangeCounter editChanges(edit);
+    edit.SetPlaceholderText("https://your-consumer.example/webhooks/");
+    edit.SetPlaceholderText("https://your-consumer.example/webhooks/");
+    EXPECT_EQ(edit.PlaceholderText(), "https://your-consumer.example/webhooks/");
+    EXPECT_TRUE(edit.Text().empty());
+    EXPECT_EQ(1, editChanges.count);
+
+    // Lines split elsewhere (off the window's thread) arrive as SetText would have split them.
+    TMemo memo("mm");
+    ChangeCounter memoChanges(memo);
+    const std::string text = "{\"a\": 1}\r\nsecond\rthird\nlast";
+    memo.SetLines(TMemo::SplitLines(text));
+    EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"{\"a\": 1}", "second", "third", "last"}));
+    memo.SetText(text);
+    EXPECT_EQ(1, memoChanges.count);
+    EXPECT_TRUE(TMemo::SplitLines("").empty());
 }
 
 TEST(ControlTest, CheckBoxAndComboBoxSignalOnlyRealChanges) {

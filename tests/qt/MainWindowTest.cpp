@@ -4,6 +4,7 @@
 
 #include "MainWindow.h"
 #include "GridTableModel.h"
+#include "LineView.h"
 #include "MainFormUnit.h"
 #include "QtToolkit.h"
 #include "RawServer.h"
@@ -13,6 +14,7 @@
 #include "TestSupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,12 +25,17 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -174,11 +181,18 @@ TEST_F(MainWindowTest, EveryControlIsDrawnUnderItsNameShowingItsState) {
                 EXPECT_EQ(list->itemText(i), Q(combo->Items()[static_cast<std::size_t>(i)]));
             EXPECT_EQ(list->currentIndex(), combo->ItemIndex());
         } else if (auto* memo = dynamic_cast<TMemo*>(control)) {
-            auto* text = qobject_cast<QPlainTextEdit*>(widget);
-            ASSERT_NE(text, nullptr);
-            EXPECT_EQ(text->toPlainText(),
-                      Q(memo->Text()).replace(QLatin1String("\r\n"), QLatin1String("\n")));
-            EXPECT_EQ(text->isReadOnly(), control != &form.mmMessage);
+            // Only the message to sign is typed in; the others show text of any size.
+            const QString expected = Q(memo->Text()).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            if (control == &form.mmMessage) {
+                auto* text = qobject_cast<QPlainTextEdit*>(widget);
+                ASSERT_NE(text, nullptr);
+                EXPECT_EQ(text->toPlainText(), expected);
+                EXPECT_FALSE(text->isReadOnly());
+            } else {
+                auto* view = qobject_cast<LineView*>(widget);
+                ASSERT_NE(view, nullptr);
+                EXPECT_EQ(view->Text(), expected);
+            }
         } else if (auto* listView = dynamic_cast<TListView*>(control)) {
             auto* tree = qobject_cast<QTreeWidget*>(widget);
             ASSERT_NE(tree, nullptr);
@@ -334,10 +348,9 @@ TEST_F(MainWindowTest, ModelChangesShowQuietlyAndUserInputReachesTheModel) {
     // Lines added to the messages memo appear in order.
     form.mmMessages.Add("first");
     form.mmMessages.Add("second & <b>third</b>");
-    EXPECT_EQ(Find<QPlainTextEdit>(form.mmMessages)->toPlainText(),
-              QStringLiteral("first\nsecond & <b>third</b>"));
+    EXPECT_EQ(Find<LineView>(form.mmMessages)->Text(), QStringLiteral("first\nsecond & <b>third</b>"));
     form.mmMessages.Clear();
-    EXPECT_TRUE(Find<QPlainTextEdit>(form.mmMessages)->toPlainText().isEmpty());
+    EXPECT_TRUE(Find<LineView>(form.mmMessages)->Text().isEmpty());
 
     // Tabs shown and hidden by the model keep their place; the user's tab choice reaches it.
     QTabWidget* exchange = Tabs(form.PageControl2);
@@ -377,7 +390,7 @@ TEST_F(MainWindowTest, ModelChangesShowQuietlyAndUserInputReachesTheModel) {
     EXPECT_FALSE(option->isHidden());
     EXPECT_EQ(ButtonText(option), QStringLiteral("[7] Fish & chips"));
     EXPECT_TRUE(option->font().bold());
-    EXPECT_TRUE(option->toolTip().isEmpty());
+    EXPECT_EQ(option->toolTip(), Q(form.spdButton2.Description()));
     form.spdButton2.SetBold(false);
     EXPECT_FALSE(option->font().bold());
 
@@ -488,8 +501,7 @@ TEST_F(MainWindowTest, SendingThroughTheWindowShowsTheExchange) {
     ASSERT_EQ(consumer.Log().size(), 1u);
     EXPECT_EQ(Find<QLabel>(form.pnlHttpResponse)->text(), QStringLiteral("200 OK"));
     EXPECT_EQ(Find<QLabel>(form.pnlHttpResponse)->palette().color(QPalette::Window), QColor(0, 128, 0));
-    EXPECT_TRUE(
-        Find<QPlainTextEdit>(form.mmRequestBody)->toPlainText().contains(QStringLiteral("Apple pie")));
+    EXPECT_TRUE(Find<LineView>(form.mmRequestBody)->Text().contains(QStringLiteral("Apple pie")));
     EXPECT_GT(Find<QTreeWidget>(form.lvRequestHeaders)->topLevelItemCount(), 0);
     EXPECT_EQ(Find<QLineEdit>(form.edtEventId)->text(), QStringLiteral("2"));
     EXPECT_EQ(Find<QLineEdit>(form.txtWebhookUrl)->text(), Q(consumer.BaseUrl() + "startSession"));
@@ -557,7 +569,7 @@ TEST_F(MainWindowTest, TheChecksTabAndTheVerdictShowARefusedAnswer) {
     const auto diagnosis = list->findItems(QStringLiteral("Signature diagnosis"), Qt::MatchExactly);
     ASSERT_EQ(diagnosis.size(), 1);
     EXPECT_TRUE(diagnosis[0]->text(2).contains(QStringLiteral("secret's Base64 text")));
-    EXPECT_EQ(Find<QPlainTextEdit>(form.mmMessages)->toPlainText(),
+    EXPECT_EQ(Find<LineView>(form.mmMessages)->Text(),
               QStringLiteral("[INVALID_SIGNATURE] You did not properly calculate the X-Orvel-Signature header."));
 
     exchange->setCurrentIndex(checksTab);
@@ -567,6 +579,173 @@ TEST_F(MainWindowTest, TheChecksTabAndTheVerdictShowARefusedAnswer) {
     const QPixmap shot = window.grab();
     ASSERT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(QStringLiteral("checks-tab.png")));
+}
+
+// A laptop's 1280 x 800 screen is lower than the window's minimum: the window fits the screen,
+// its content scrolls, and every tab of both page controls can be scrolled to and clicked.
+TEST_F(MainWindowTest, OnAnEightHundredPixelScreenEveryTabCanBeReached) {
+    QScreen* laptop = ScreenNamed(QStringLiteral("laptop"));
+    ASSERT_NE(laptop, nullptr);
+    ASSERT_EQ(laptop->geometry().height(), kLaptopScreenHeight);
+    window.winId(); // the window exists, so its screen can be chosen
+    window.windowHandle()->setScreen(laptop);
+    window.move(laptop->geometry().topLeft());
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.screen(), laptop);
+    EXPECT_LE(window.frameGeometry().height(), laptop->availableGeometry().height());
+    EXPECT_LE(window.minimumHeight(), kLaptopScreenHeight);
+
+    auto* scroller = window.findChild<QScrollArea*>();
+    ASSERT_NE(scroller, nullptr);
+    EXPECT_GT(scroller->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(scroller->horizontalScrollBar()->maximum(), 0); // room was left for the scroll bar
+    form.TabSheetErrorRequestHeaders.SetVisible(true);
+    form.TabSheetErrorRequestBody.SetVisible(true);
+    for (const TPageControl* control : {&form.PageControl1, &form.PageControl2}) {
+        QTabWidget* tabs = Tabs(*control);
+        QTabBar* bar = tabs->tabBar();
+        scroller->ensureWidgetVisible(bar);
+        QApplication::processEvents();
+        const QRect onScreen(bar->mapTo(scroller->viewport(), QPoint(0, 0)), bar->size());
+        EXPECT_TRUE(scroller->viewport()->rect().contains(onScreen)) << control->Name();
+        // The first tab by a click, the others with the arrow key (a tab bar wider than the
+        // window scrolls its tabs into view).
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
+        for (int index = 0; index < tabs->count(); ++index) {
+            SCOPED_TRACE(control->Name() + " tab " + std::to_string(index));
+            if (index > 0)
+                QTest::keyClick(bar, Qt::Key_Right);
+            EXPECT_EQ(control->ActivePageIndex(), index);
+            EXPECT_TRUE(bar->rect().contains(bar->tabRect(index)));
+        }
+    }
+
+    // Back on a screen with room the specified minimum holds again.
+    window.windowHandle()->setScreen(QApplication::primaryScreen());
+    window.move(QApplication::primaryScreen()->geometry().topLeft());
+    QApplication::processEvents();
+    EXPECT_EQ(window.minimumSize(), QSize(650, 827));
+}
+
+// Assistive technology and GUI robots see every labelled box under its label's text, reach it
+// through that label, and read what each control is for; a text set through the accessibility
+// interface reaches the model as typing does, and the send that follows uses it.
+TEST_F(MainWindowTest, AssistiveTechnologyNamesTheControlsAndItsTextReachesTheModel) {
+    testsupport::ConsumerOptions options;
+    testsupport::SampleConsumer consumer(options);
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    int labelled = 0;
+    for (TControl* control : form.AllControls()) {
+        SCOPED_TRACE(control->Name());
+        if (control->LabelText().empty())
+            continue;
+        auto* label = window.findChild<QLabel*>(Q(control->Name() + "Label"));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->buddy(), Find<QWidget>(*control));
+        QString name = Q(control->LabelText());
+        if (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(Find<QWidget>(*control));
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), name);
+        EXPECT_FALSE(accessible->text(QAccessible::Description).isEmpty());
+        ++labelled;
+    }
+    EXPECT_GE(labelled, 25);
+    for (const TListView* list : {&form.lvRequestHeaders, &form.lvResponseHeaders, &form.lvChecks})
+        EXPECT_FALSE(Find<QWidget>(*list)->accessibleName().isEmpty()) << list->Name();
+    EXPECT_EQ(Find<QLineEdit>(form.edtBaseURL)->placeholderText(),
+              QStringLiteral("https://your-consumer.example/webhooks/"));
+    EXPECT_TRUE(Find<QPushButton>(form.spdStartSession)->toolTip().contains(QStringLiteral("Bezig...")));
+    EXPECT_TRUE(Find<QPushButton>(form.spdCompleteSession)->toolTip().contains(QStringLiteral("KASSABON")));
+    EXPECT_TRUE(Find<QWidget>(form.lvResponseHeaders)->toolTip().contains(QStringLiteral("Waarde")));
+
+    const std::pair<TEdit*, std::string> typed[] = {{&form.edtBaseURL, consumer.BaseUrl()},
+                                                    {&form.edtSecret, options.secret},
+                                                    {&form.edtSubscriptionId, "robot-subscription"}};
+    for (const auto& [edit, text] : typed) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(Find<QLineEdit>(*edit));
+        ASSERT_NE(accessible, nullptr);
+        accessible->setText(QAccessible::Value, Q(text));
+        EXPECT_EQ(edit->Text(), text) << edit->Name();
+    }
+    QAccessibleInterface* blocking = QAccessible::queryAccessibleInterface(Find<QCheckBox>(form.chkBlockingCall));
+    ASSERT_NE(blocking->actionInterface(), nullptr);
+    blocking->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(form.chkBlockingCall.Checked());
+
+    ShowSessionTab();
+    Click(form.btnGenerate);
+    Click(form.spdStartSession);
+    const std::vector<Json::Value> log = consumer.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0]["event"].asString(), "startSession");
+    EXPECT_EQ(Find<QLineEdit>(form.txtWebhookUrl)->text(), Q(consumer.BaseUrl() + "startSession"));
+    EXPECT_EQ(Find<QLabel>(form.pnlHttpResponse)->text(), QStringLiteral("200 OK"));
+}
+
+// The keyboard focus stays where the user left it through a send and a chain of polls: it
+// never lands in a read-only answer box, and disabled boxes stay readable.
+TEST_F(MainWindowTest, TheFocusStaysPutThroughAPollAndDisabledBoxesStayReadable) {
+    testsupport::ConsumerOptions options;
+    options.scenarioJson = R"({"events": {
+        "startExternalPayment": [{"body": {"externalPaymentId": "{{externalPayment.externalPaymentId}}",
+                                           "started": true}}],
+        "pollExternalPayment": [
+            {"body": {"externalPaymentId": "{{externalPayment.externalPaymentId}}", "started": true,
+                      "message": "Enter PIN"}, "faults": {"delayMs": 50}},
+            {"body": {"externalPaymentId": "{{externalPayment.externalPaymentId}}", "started": true,
+                      "confirmed": true}, "faults": {"delayMs": 50}}]}})";
+    testsupport::SampleConsumer consumer(options);
+    window.Start();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    form.edtBaseURL.SetText(consumer.BaseUrl());
+    form.edtSecret.SetText(options.secret);
+    form.chkBlockingCall.SetChecked(true);
+    ShowSessionTab();
+    Click(form.btnGenerate);
+    Click(form.spdRegelToevoegen);
+    TypeLine(0, "1001", "Coffee", "2", "2.5");
+
+    Tabs(form.PageControl1)->setCurrentWidget(Find<QWidget>(form.TabSheetExternalPayment));
+    QApplication::processEvents();
+    auto* start = Find<QPushButton>(form.spdStartExternalPayment);
+    Click(form.spdStartExternalPayment);
+    auto noBoxSelected = [&] {
+        for (QLineEdit* box : window.findChildren<QLineEdit*>())
+            if (box->hasSelectedText())
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(boxes.texts.empty()) << boxes.texts[0].toStdString();
+    EXPECT_FALSE(start->isEnabled()) << form.mmMessages.Text(); // the payment runs: no second start
+    EXPECT_NE(QApplication::focusWidget(), Find<QWidget>(form.edtExternalPaymentStarted));
+    EXPECT_TRUE(noBoxSelected());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 10000));
+    EXPECT_EQ(form.edtExternalPaymentConfirmed.Text(), "true");
+    EXPECT_EQ(QApplication::focusWidget(), start);
+    EXPECT_TRUE(noBoxSelected());
+    EXPECT_TRUE(boxes.texts.empty());
+
+    // The user's own place survives background updates of the answer boxes too.
+    auto* method = Find<QLineEdit>(form.edtPaymentMethod);
+    method->setFocus();
+    form.edtExternalPaymentMessage.SetText("Paid");
+    form.spdPollExternalPayment.SetEnabled(false);
+    form.spdPollExternalPayment.SetEnabled(true);
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), method);
+
+    // The dialog's title is disabled in the model and readable on screen.
+    auto* title = Find<QLineEdit>(form.edtDialogTitle);
+    EXPECT_FALSE(form.edtDialogTitle.Enabled());
+    EXPECT_FALSE(title->isEnabled());
+    EXPECT_EQ(title->palette().color(QPalette::Disabled, QPalette::Text),
+              title->palette().color(QPalette::Active, QPalette::Text));
 }
 
 } // namespace
