@@ -38,8 +38,12 @@ std::string Shown(const std::string& text) {
     return shown;
 }
 
+bool IsLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
+
 bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
+    return std::any_of(text.begin(), text.end(), IsLineBreak);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -116,7 +120,8 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
         text.remove_prefix(3); // a byte order mark left by an editor
     Section* current = nullptr;
     while (!text.empty()) {
-        const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
+        const auto end =
+            static_cast<std::size_t>(std::find_if(text.begin(), text.end(), IsLineBreak) - text.begin());
         const std::string_view line = text.substr(0, end);
         text.remove_prefix(std::min(end + 1, text.size()));
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
@@ -126,9 +131,10 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
         const std::size_t equals = line.find('=');
         if (!current || equals == std::string_view::npos || equals == 0)
             continue; // before any section, no "=", or no key
-        std::string key(line.substr(0, equals));
-        if (current->index.emplace(key, current->entries.size()).second)
-            current->entries.emplace_back(std::move(key), line.substr(equals + 1));
+        const auto [entry, added] =
+            current->values.try_emplace(std::string(line.substr(0, equals)), line.substr(equals + 1));
+        if (added)
+            current->order.push_back(&*entry);
     }
 }
 
@@ -137,8 +143,8 @@ const std::string* IniFile::Find(const std::string& section, const std::string& 
                                 [&](const Section& candidate) { return candidate.name == section; });
     if (s == sections_.end())
         return nullptr;
-    const auto found = s->index.find(key);
-    return found == s->index.end() ? nullptr : &s->entries[found->second].second;
+    const auto found = s->values.find(key);
+    return found == s->values.end() ? nullptr : &found->second;
 }
 
 IniFile::Section& IniFile::SectionNamed(const std::string& name) {
@@ -189,11 +195,10 @@ void IniFile::Put(const std::string& section, const std::string& key, std::strin
 
     // A key written before keeps its place and takes the last value.
     Section& s = SectionNamed(section);
-    const auto [at, added] = s.index.emplace(key, s.entries.size());
+    const auto [entry, added] = s.values.try_emplace(key);
+    entry->second = value;
     if (added)
-        s.entries.emplace_back(key, value);
-    else
-        s.entries[at->second].second = value;
+        s.order.push_back(&*entry);
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key, std::string_view value) {
@@ -217,9 +222,9 @@ void IniFile::EraseSection(const std::string& section) {
 void IniFile::UpdateFile(Durability durability) {
     std::string content;
     for (const Section& s : sections_) {
-        content += (&s == &sections_.front() ? "[" : "\n[") + s.name + "]\n";
-        for (const auto& [key, value] : s.entries)
-            content += key + "=" + value + "\n";
+        content.append(&s == &sections_.front() ? "[" : "\n[").append(s.name).append("]\n");
+        for (const Entry* entry : s.order)
+            content.append(entry->first).append("=").append(entry->second).append("\n");
     }
 
     const std::string folder = FolderOf(path_);

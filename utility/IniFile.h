@@ -25,6 +25,8 @@ public:
 class IniFile {
 public:
     explicit IniFile(std::string path);
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
 
     const std::string& FileName() const { return path_; }
 
@@ -63,10 +65,13 @@ public:
     static void SetBeforeReplaceHookForTesting(std::function<void(const std::string& tempPath)> hook);
 
 private:
+    using Entry = std::pair<const std::string, std::string>;
     struct Section {
         std::string name;
-        std::vector<std::pair<std::string, std::string>> entries; // in the order first written
-        std::unordered_map<std::string, std::size_t> index;       // key -> position in entries
+        std::unordered_map<std::string, std::string> values;
+        // The entries of values in the order first written: a map's entries stay where they are
+        // while it grows and when it is moved.
+        std::vector<const Entry*> order;
     };
     std::string path_;
     std::vector<Section> sections_; // in the order first written

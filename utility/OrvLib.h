@@ -2,7 +2,6 @@
 
 #include "UTF8String.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -228,9 +228,9 @@ TEST(IniFileTest, SectionLinesAnywhereInALargeFileAreFound) {
     }
 }
 
-// The first lookups of a file finish its reading; several threads doing so at once must all
-// see the whole file (run under the thread sanitizer by the thorough build).
-TEST(IniFileTest, ConcurrentFirstReadsAllSeeTheWholeFile) {
+// Several threads reading one file at once all see the whole file (run under the thread
+// sanitizer by the thorough build).
+TEST(IniFileTest, ConcurrentReadsAllSeeTheWholeFile) {
     TempDir temp;
     const std::string path = temp.File("shared.ini");
     std::string content = "[a]\n";
