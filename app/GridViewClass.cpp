@@ -87,10 +87,6 @@ bool GridViewClass::GetCellValue(int item, int row, std::string& text) const {
     return true;
 }
 
-std::string_view GridViewClass::GetCellText(int item, int row) const {
-    return grid_ ? grid_->CellText(item, row) : std::string_view();
-}
-
 void GridViewClass::SetCellValue(int item, int row, std::string_view text) {
     if (grid_)
         grid_->SetCell(item, row, text);

@@ -36,8 +36,6 @@ public:
     int GetEersteRij() const;
     int GetAantalRijen() const;
     bool GetCellValue(int item, int row, std::string& text) const;
-    // The cell text without a copy, "" outside the grid; valid until the grid next changes.
-    std::string_view GetCellText(int item, int row) const;
     void SetCellValue(int item, int row, std::string_view text);
 
     // Index of the line in the selected row (negative when none), or in the given grid row.

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <string_view>
+#include <utility>
 
 using OrvelUtility::Uuid;
 using Tarn::Webhooks::ExternalDiscount;
@@ -35,20 +35,14 @@ std::string HundredthsText(double value) {
     return buffer;
 }
 
-// The keys of line n: a field prefix followed by n. One buffer serves every key of a save or a
-// restore, which has tens of thousands of them for a long session.
+// The keys of line n: a field prefix followed by n.
 class LineKeys {
 public:
-    void SetLine(std::size_t n) { number_ = std::to_string(n); }
-    const std::string& operator()(const char* prefix) {
-        key_.assign(prefix);
-        key_.append(number_);
-        return key_;
-    }
+    explicit LineKeys(std::size_t n) : number_(std::to_string(n)) {}
+    std::string operator()(const char* prefix) const { return prefix + number_; }
 
 private:
     std::string number_;
-    std::string key_;
 };
 
 void WriteHundredths(IniFile& ini, const std::string& key, const boost::optional<double>& value) {
@@ -57,27 +51,26 @@ void WriteHundredths(IniFile& ini, const std::string& key, const boost::optional
 }
 
 void WriteId(IniFile& ini, const std::string& key, const Uuid& id) {
-    char text[Uuid::kTextLength];
-    ini.WriteString(kSection, key, std::string_view(text, id.WriteString(text)));
+    ini.WriteString(kSection, key, id.ToString());
 }
 
 // A value as it stands in the file, "" when absent.
-std::string_view ReadText(const IniFile& ini, const std::string& key) {
-    return ini.FindValue(kSection, key).value_or(std::string_view());
+std::string ReadText(const IniFile& ini, const std::string& key) {
+    return ini.ReadString(kSection, key, "");
 }
 
 // Only a non-empty text gives a value; text that is no whole number reads as 0.
 boost::optional<double> ReadHundredths(const IniFile& ini, const std::string& key) {
-    const std::string_view text = ReadText(ini, key);
+    const std::string text = ReadText(ini, key);
     if (text.empty())
         return boost::none;
     int64_t hundredths = 0;
-    if (!orvlib::TryParseInt64(std::string(text), hundredths))
+    if (!orvlib::TryParseInt64(text, hundredths))
         hundredths = 0;
     return rondaf(static_cast<double>(hundredths) / 100, 2);
 }
 
-void WriteLine(IniFile& ini, const SessionLine& line, LineKeys& key) {
+void WriteLine(IniFile& ini, const SessionLine& line, const LineKeys& key) {
     WriteId(ini, key("session-line-id-"), *line.lineId);
     if (line.lineSetId)
         WriteId(ini, key("session-line-set-id-"), *line.lineSetId);
@@ -109,14 +102,14 @@ void WriteLine(IniFile& ini, const SessionLine& line, LineKeys& key) {
 }
 
 boost::optional<UTF8String> ReadNonEmpty(const IniFile& ini, const std::string& key) {
-    const std::string_view text = ReadText(ini, key);
+    const std::string text = ReadText(ini, key);
     if (text.empty())
         return boost::none;
-    return UTF8String(text);
+    return text;
 }
 
 // Reads line n into a default line; false when its id is missing or null, which ends the list.
-bool ReadLine(const IniFile& ini, LineKeys& key, SessionLine& line) {
+bool ReadLine(const IniFile& ini, const LineKeys& key, SessionLine& line) {
     const Uuid lineId(ReadText(ini, key("session-line-id-")));
     if (lineId.IsNull())
         return false;
@@ -127,8 +120,7 @@ bool ReadLine(const IniFile& ini, LineKeys& key, SessionLine& line) {
         line.lineSetId = lineSetId;
 
     int64_t articleNumber = 0;
-    if (!orvlib::TryParseInt64(std::string(ReadText(ini, key("session-line-article-number-"))),
-                               articleNumber))
+    if (!orvlib::TryParseInt64(ReadText(ini, key("session-line-article-number-")), articleNumber))
         articleNumber = 0;
     if (articleNumber > 0)
         line.articleNumber = articleNumber;
@@ -138,7 +130,7 @@ bool ReadLine(const IniFile& ini, LineKeys& key, SessionLine& line) {
     line.priceIncl = ReadHundredths(ini, key("session-line-price-incl-"));
 
     int32_t vatCode = 2;
-    if (!orvlib::TryParseInt32(std::string(ReadText(ini, key("session-line-vat-code-"))), vatCode))
+    if (!orvlib::TryParseInt32(ReadText(ini, key("session-line-vat-code-")), vatCode))
         vatCode = 2;
     if (vatCode > -1)
         line.vatCode = vatCode;
@@ -224,12 +216,9 @@ void TForm1::btnConfigOpslaanClick() {
     WriteId(ini, "session-id", session.sessionId);
 
     // A line's number is its position in the list; a line without id leaves its number unused.
-    LineKeys keys;
     for (std::size_t n = 0; n < session.lines.size(); ++n) {
-        if (!session.lines[n].lineId)
-            continue;
-        keys.SetLine(n);
-        WriteLine(ini, session.lines[n], keys);
+        if (session.lines[n].lineId)
+            WriteLine(ini, session.lines[n], LineKeys(n));
     }
 
     ini.WriteString(kSection, "scanned-code", edtCode.Text());
@@ -253,6 +242,10 @@ void TForm1::btnConfigInlezenClick() {
     }
     edtConfigBestand.SetText(path);
 
+    // What a save cut short left behind goes before the file is read; saves of it run only
+    // on this thread.
+    if (!folderProblem)
+        IniFile::RemoveInterruptedSaves(path);
     const IniFile ini(path);
 
     edtSubscriptionId.SetText(ini.ReadString(kSection, "subscription-id", ""));
@@ -268,15 +261,11 @@ void TForm1::btnConfigInlezenClick() {
 
     // The stored lines replace whatever the grid showed; a gap ends the list.
     session.lines.clear();
-    LineKeys keys;
     for (std::size_t n = 0;; ++n) {
-        keys.SetLine(n);
-        // Read in place: a line is large, and there may be thousands.
-        session.lines.emplace_back();
-        if (!ReadLine(ini, keys, session.lines.back())) {
-            session.lines.pop_back();
+        SessionLine line;
+        if (!ReadLine(ini, LineKeys(n), line))
             break;
-        }
+        session.lines.push_back(std::move(line));
     }
 
     edtCode.SetText(ini.ReadString(kSection, "scanned-code", ""));
@@ -317,8 +306,11 @@ void TForm1::SaveEventCounter() {
 }
 
 void TForm1::LoadEventCounter() {
+    // No counter save runs once the writer is flushed.
     FlushEventCounter();
-    const IniFile ini(EventCounterFilePath());
+    const std::string path = EventCounterFilePath();
+    IniFile::RemoveInterruptedSaves(path);
+    const IniFile ini(path);
     edtEventId.SetText(
         std::to_string(ini.ReadInteger(kSection, "event-counter", StoredCounter(ReadEventCounter()))));
 }

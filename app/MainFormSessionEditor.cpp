@@ -6,10 +6,8 @@
 #include "OrvLib.h"
 #include "Uuid.h"
 
-#include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -61,73 +59,17 @@ boost::optional<double> ParseDecimal(std::string_view text) {
     return rondaf(value, 2);
 }
 
-// Reading the grid mostly finds what the model already holds: a field is written only when it
-// changes, so that the lines of a long session are read through and not all written back.
-template <typename T> void Update(T& field, const T& value) {
-    if (!(field == value))
-        field = value;
-}
-
-// Doubles only when identical to the bit: -0.0 is to become 0.0 like any other change.
-bool Identical(const boost::optional<double>& a, const boost::optional<double>& b) {
-    if (!a || !b)
-        return !a && !b;
-    return std::memcmp(a.get_ptr(), b.get_ptr(), sizeof(double)) == 0;
-}
-
-void Update(boost::optional<double>& field, const boost::optional<double>& value) {
-    if (!Identical(field, value))
-        field = value;
-}
-
-void UpdateText(UTF8String& field, std::string_view text) {
-    if (field != text)
-        field.assign(text.data(), text.size());
-}
-
 void SetArticleNumber(SessionLine& line, const std::string& text) {
     const int64_t number = ParseInt64(text, 0);
-    Update(line.articleNumber, number > 0 ? boost::optional<int64_t>(number) : boost::none);
+    line.articleNumber = number > 0 ? boost::optional<int64_t>(number) : boost::none;
 }
 
-// Empty clears the field; a text already there keeps its storage for the new one.
-void SetNonEmpty(boost::optional<UTF8String>& field, std::string_view text) {
-    if (text.empty()) {
-        if (field)
-            field = boost::none;
-    } else if (field) {
-        UpdateText(*field, text);
-    } else {
-        field = UTF8String(text);
-    }
+// Empty clears the field.
+boost::optional<UTF8String> NonEmpty(const std::string& text) {
+    if (text.empty())
+        return boost::none;
+    return text;
 }
-
-// Fills the row just appended without building a string per cell: the grid copies each text
-// into its own storage.
-class RowWriter {
-public:
-    RowWriter(Tarn::GridViewClass& view, char decimalSeparator)
-        : view_(view), decimalSeparator_(decimalSeparator) {}
-
-    void Text(int item, std::string_view text) { view_.AddValue(item, text); }
-    void Id(int item, const Uuid& id) {
-        char text[Uuid::kFormattedLength];
-        view_.AddValue(item, std::string_view(text, id.WriteFormattedString(text)));
-    }
-    template <typename Int> void Integer(int item, Int value) {
-        char text[24];
-        const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-        view_.AddValue(item, std::string_view(text, static_cast<std::size_t>(end - text)));
-    }
-    void Number(int item, double value) {
-        char text[orvlib::kMaxFormattedDouble];
-        view_.AddValue(item, std::string_view(text, orvlib::FormatDouble(value, decimalSeparator_, text)));
-    }
-
-private:
-    Tarn::GridViewClass& view_;
-    char decimalSeparator_;
-};
 
 } // namespace
 
@@ -184,51 +126,40 @@ void TForm1::ShowSession() {
     // One repaint for the whole refill.
     gridView->BeginUpdate();
     gridView->ClearGrid();
-    RowWriter row(*gridView, toolkit.DecimalSeparator());
+    auto number = [this](int item, const boost::optional<double>& value) {
+        if (value)
+            gridView->AddValue(item, FormatNumber(*value));
+    };
     int n = 1;
     for (const SessionLine& line : session.lines) {
         if (!line.lineId)
             continue;
         gridView->NieuweRij();
         gridView->AddValue(items.number, n++);
-        row.Id(items.lineId, *line.lineId);
+        gridView->AddValue(items.lineId, line.lineId->ToFormattedString());
         if (line.lineSetId)
-            row.Id(items.lineSetId, *line.lineSetId);
+            gridView->AddValue(items.lineSetId, line.lineSetId->ToFormattedString());
         if (line.articleNumber)
-            row.Integer(items.articleNumber, *line.articleNumber);
-        row.Text(items.text, line.text);
-        if (line.quantity)
-            row.Number(items.quantity, *line.quantity);
-        if (line.priceIncl)
-            row.Number(items.priceIncl, *line.priceIncl);
+            gridView->AddValue(items.articleNumber, std::to_string(*line.articleNumber));
+        gridView->AddValue(items.text, line.text);
+        number(items.quantity, line.quantity);
+        number(items.priceIncl, line.priceIncl);
         if (line.vatCode)
-            row.Integer(items.vatCode, *line.vatCode);
-        if (line.vatPercentage)
-            row.Number(items.vatPercentage, *line.vatPercentage);
-        if (line.discountPercentage)
-            row.Number(items.discountPercentage, *line.discountPercentage);
-        if (line.discountAmount)
-            row.Number(items.discountAmount, *line.discountAmount);
-        if (line.supplierArticleNumber)
-            row.Text(items.supplierArticleNumber, *line.supplierArticleNumber);
-        if (line.pluNumber)
-            row.Text(items.pluNumber, *line.pluNumber);
-        if (line.extArticleId)
-            row.Text(items.extArticleId, *line.extArticleId);
+            gridView->AddValue(items.vatCode, std::to_string(*line.vatCode));
+        number(items.vatPercentage, line.vatPercentage);
+        number(items.discountPercentage, line.discountPercentage);
+        number(items.discountAmount, line.discountAmount);
+        gridView->AddValue(items.supplierArticleNumber, line.supplierArticleNumber.value_or(""));
+        gridView->AddValue(items.pluNumber, line.pluNumber.value_or(""));
+        gridView->AddValue(items.extArticleId, line.extArticleId.value_or(""));
         if (line.externalDiscount) {
             const ExternalDiscount& discount = *line.externalDiscount;
-            row.Id(items.extDiscountId, discount.discountId);
-            if (discount.discountPercentage)
-                row.Number(items.extDiscountPercentage, *discount.discountPercentage);
-            if (discount.discountAmount)
-                row.Number(items.extDiscountAmount, *discount.discountAmount);
-            row.Text(items.extDiscountDescription, discount.discountDescription);
+            gridView->AddValue(items.extDiscountId, discount.discountId.ToFormattedString());
+            number(items.extDiscountPercentage, discount.discountPercentage);
+            number(items.extDiscountAmount, discount.discountAmount);
+            gridView->AddValue(items.extDiscountDescription, discount.discountDescription);
         }
-        const boost::optional<double> total = LineTotal(line);
-        if (total)
-            row.Number(items.total, *total);
-        else
-            row.Text(items.total, std::string_view());
+        number(items.total, LineTotal(line));
     }
     gridView->EndUpdate();
 }
@@ -270,14 +201,11 @@ bool TForm1::ReadSessionFromGrid() {
         throw;
     }
 
-    // The integer parsers take a string: one buffer serves every cell.
-    std::string number;
-    auto integerCell = [&](int item, int row) -> const std::string& {
-        const std::string_view text = gridView->GetCellText(item, row);
-        number.assign(text.data(), text.size());
-        return number;
+    auto cell = [&](int item, int row) {
+        std::string text;
+        gridView->GetCellValue(item, row, text);
+        return text;
     };
-    auto cell = [&](int item, int row) { return gridView->GetCellText(item, row); };
 
     // Row k shows the k-th line that has a lineId.
     std::vector<SessionLine>& lines = session.lines;
@@ -291,41 +219,28 @@ bool TForm1::ReadSessionFromGrid() {
             break; // more rows than shown lines: nothing to take them into
         SessionLine& line = lines[next++];
 
-        SetArticleNumber(line, integerCell(items.articleNumber, r));
-        UpdateText(line.text, cell(items.text, r));
-        Update(line.quantity, ParseDecimal(cell(items.quantity, r)));
-        Update(line.priceIncl, ParseDecimal(cell(items.priceIncl, r)));
+        SetArticleNumber(line, cell(items.articleNumber, r));
+        line.text = cell(items.text, r);
+        line.quantity = ParseDecimal(cell(items.quantity, r));
+        line.priceIncl = ParseDecimal(cell(items.priceIncl, r));
+        const int32_t vatCode = ParseInt32(cell(items.vatCode, r), 2);
+        line.vatCode = vatCode < 0 ? 2 : vatCode;
+        line.vatPercentage = ParseDecimal(cell(items.vatPercentage, r)).value_or(21.0);
+        line.discountPercentage = ParseDecimal(cell(items.discountPercentage, r));
+        line.discountAmount = ParseDecimal(cell(items.discountAmount, r));
+        line.supplierArticleNumber = NonEmpty(cell(items.supplierArticleNumber, r));
+        line.pluNumber = NonEmpty(cell(items.pluNumber, r));
+        line.extArticleId = NonEmpty(cell(items.extArticleId, r));
 
-        const int32_t vatCode = ParseInt32(integerCell(items.vatCode, r), 2);
-        Update(line.vatCode, boost::optional<int32_t>(vatCode < 0 ? 2 : vatCode));
-
-        const boost::optional<double> vatPercentage = ParseDecimal(cell(items.vatPercentage, r));
-        Update(line.vatPercentage, boost::optional<double>(vatPercentage ? *vatPercentage : 21.0));
-
-        Update(line.discountPercentage, ParseDecimal(cell(items.discountPercentage, r)));
-        Update(line.discountAmount, ParseDecimal(cell(items.discountAmount, r)));
-        SetNonEmpty(line.supplierArticleNumber, cell(items.supplierArticleNumber, r));
-        SetNonEmpty(line.pluNumber, cell(items.pluNumber, r));
-        SetNonEmpty(line.extArticleId, cell(items.extArticleId, r));
-
+        // A discount in the grid is a new one: its discountSetId is null again.
         const Uuid discountId(cell(items.extDiscountId, r));
         if (!discountId.IsNull()) {
-            const boost::optional<double> percentage = ParseDecimal(cell(items.extDiscountPercentage, r));
-            const boost::optional<double> amount = ParseDecimal(cell(items.extDiscountAmount, r));
-            const std::string_view description = cell(items.extDiscountDescription, r);
-            // Replaced by a new discount (its discountSetId null again), unless it is that
-            // already: the same id, amounts and text, and no discountSetId.
-            const ExternalDiscount* old = line.externalDiscount.get_ptr();
-            if (!old || old->discountId != discountId || !Identical(old->discountPercentage, percentage) ||
-                !Identical(old->discountAmount, amount) || old->discountDescription != description ||
-                !old->discountSetId.IsNull()) {
-                ExternalDiscount discount;
-                discount.discountId = discountId;
-                discount.discountPercentage = percentage;
-                discount.discountAmount = amount;
-                discount.discountDescription.assign(description.data(), description.size());
-                line.externalDiscount = std::move(discount);
-            }
+            ExternalDiscount discount;
+            discount.discountId = discountId;
+            discount.discountPercentage = ParseDecimal(cell(items.extDiscountPercentage, r));
+            discount.discountAmount = ParseDecimal(cell(items.extDiscountAmount, r));
+            discount.discountDescription = cell(items.extDiscountDescription, r);
+            line.externalDiscount = std::move(discount);
         }
     }
     return true;
@@ -399,25 +314,10 @@ boost::optional<double> TForm1::LineTotal(const SessionLine& line) const {
 
 Session TForm1::CurrentSession() {
     session.totalAmount = 0.0;
-    // The totals and the copy in one pass, each line copied while it is at hand: for a long
-    // session that is one trip through memory instead of two.
-    std::vector<SessionLine> lines;
-    lines.swap(session.lines);
-    struct PutBack {
-        std::vector<SessionLine>& from;
-        std::vector<SessionLine>& to;
-        ~PutBack() { to.swap(from); }
-    } putBack{lines, session.lines};
-
-    Session current = session; // all but the lines
-    current.lines.reserve(lines.size());
-    for (SessionLine& line : lines) {
-        // Written only when it changes, like the fields read from the grid.
-        Update(line.totalAmount, LineTotal(line));
+    for (SessionLine& line : session.lines) {
+        line.totalAmount = LineTotal(line);
         if (line.totalAmount)
             *session.totalAmount += *line.totalAmount;
-        current.lines.push_back(line);
     }
-    current.totalAmount = session.totalAmount;
-    return current;
+    return session;
 }

@@ -2,7 +2,6 @@
 
 #include "Controls.h"
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -74,21 +73,9 @@ private:
     void Touch();
     void ClampSelection();
 
-    // Where a data cell's text lies in text_.
-    struct Span {
-        uint32_t offset = 0;
-        uint32_t length = 0;
-    };
-    void Compact();
-
     std::vector<Column> columns_;
-    // The data cells row by row, ColumnCount() to a row, and all their texts in one buffer: a
-    // refill of thousands of rows writes two arrays front to back and allocates nothing once
-    // the arrays have grown to size. A changed cell that no longer fits in its place is written
-    // at the end; the text it leaves behind is reclaimed when it grows large.
-    std::vector<Span> cells_;
-    std::string text_;
-    std::size_t unusedText_ = 0;
+    // The data cells row by row, ColumnCount() to a row.
+    std::vector<std::string> cells_;
     int dataRows_ = 0;
     bool editing_ = false;
     bool editorVisible_ = true;

@@ -3,10 +3,8 @@
 #include "WireFormat.h"
 
 #include "OrvLib.h"
+#include "ToJSON.h"
 
-#include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstddef>
 #include <typeinfo>
 #include <utility>
@@ -17,145 +15,9 @@ namespace Webhooks {
 
 namespace {
 
-void AppendQuoted(std::string& out, const char* text, std::size_t size) {
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    const char* run = text;
-    const char* const end = text + size;
-    for (const char* p = text; p != end; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
-        out.append(run, static_cast<std::size_t>(p - run));
-        run = p + 1;
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default: {
-            const char escape[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
-            out.append(escape, sizeof escape);
-            break;
-        }
-        }
-    }
-    out.append(run, static_cast<std::size_t>(end - run));
-    out += '"';
-}
-
-template <typename Integer> void AppendInteger(std::string& out, Integer value) {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-void AppendReal(std::string& out, double value) {
-    // No JSON number stands for these; jsoncpp writes them so, and the consumer has always seen
-    // them this way.
-    if (std::isnan(value)) {
-        out += "null";
-        return;
-    }
-    if (std::isinf(value)) {
-        out += value < 0 ? "-1e+9999" : "1e+9999";
-        return;
-    }
-    // As printf's "%.15g" in the C locale, whatever the process's locale; FormatDouble drops the
-    // sign of a zero, which jsoncpp keeps.
-    char buffer[orvlib::kMaxFormattedDouble];
-    char* const end = value == 0.0
-                          ? std::copy_n(std::signbit(value) ? "-0" : "0", std::signbit(value) ? 2 : 1, buffer)
-                          : buffer + orvlib::FormatDouble(value, '.', buffer);
-    out.append(buffer, end);
-    // A real stays recognisable as one: 21 goes out as "21.0".
-    if (std::find_if(buffer, end, [](char c) { return c == '.' || c == 'e'; }) == end)
-        out += ".0";
-}
-
-} // namespace
-
-void AppendCompactJson(const Json::Value& value, std::string& out) {
-    switch (value.type()) {
-    case Json::nullValue:
-        out += "null";
-        break;
-    case Json::intValue:
-        AppendInteger(out, value.asLargestInt());
-        break;
-    case Json::uintValue:
-        AppendInteger(out, value.asLargestUInt());
-        break;
-    case Json::realValue:
-        AppendReal(out, value.asDouble());
-        break;
-    case Json::stringValue: {
-        const char* begin = nullptr;
-        const char* end = nullptr;
-        // A string value without storage cannot be built through the API; jsoncpp writes
-        // nothing for it, and so does this.
-        if (value.getString(&begin, &end))
-            AppendQuoted(out, begin, static_cast<std::size_t>(end - begin));
-        break;
-    }
-    case Json::booleanValue:
-        out += value.asBool() ? "true" : "false";
-        break;
-    case Json::arrayValue: {
-        out += '[';
-        const Json::ArrayIndex size = value.size();
-        for (Json::ArrayIndex index = 0; index < size; ++index) {
-            if (index > 0)
-                out += ',';
-            AppendCompactJson(value[index], out);
-        }
-        out += ']';
-        break;
-    }
-    case Json::objectValue: {
-        out += '{';
-        bool first = true;
-        const auto end = value.end();
-        for (auto it = value.begin(); it != end; ++it) {
-            if (!first)
-                out += ',';
-            first = false;
-            const char* nameEnd = nullptr;
-            const char* name = it.memberName(&nameEnd);
-            AppendQuoted(out, name, static_cast<std::size_t>(nameEnd - name));
-            out += ':';
-            AppendCompactJson(*it, out);
-        }
-        out += '}';
-        break;
-    }
-    }
-}
-
-namespace {
-
-// Each body is described once, by the Write functions below, and written either into a
-// Json::Value (buildJson) or straight into the text that goes over the wire (RequestBody): the
-// tree and its separate writing cost a press more than everything else the client adds to the
-// exchange. Members are listed in the order jsoncpp keeps object keys (ascending bytes), which
-// is the order they have always been sent in; the text writer has no map to sort them.
+// Each body is described once, by the Write functions below, into a Json::Value; RequestBody is
+// its compact text. Members are listed in the order jsoncpp keeps object keys (ascending bytes),
+// which is the order they have always been sent in.
 
 class ValueOut {
 public:
@@ -201,100 +63,24 @@ private:
     std::vector<Json::Value*> stack_;
 };
 
-void AppendEventText(const WebhookEvent& event, std::string& text);
-
-class TextOut {
-public:
-    explicit TextOut(std::string& text) : text_(text) {}
-
-    void BeginObject(const char* key) { Open(key, '{'); }
-    void BeginArray(const char* key) { Open(key, '['); }
-    void EndObject() { Close('}'); }
-    void EndArray() { Close(']'); }
-
-    void Put(const char* key, int32_t value) {
-        Next(key);
-        AppendInteger(text_, value);
-    }
-    void Put(const char* key, int64_t value) {
-        Next(key);
-        AppendInteger(text_, value);
-    }
-    void Put(const char* key, double value) {
-        Next(key);
-        AppendReal(text_, value);
-    }
-    void Put(const char* key, bool value) {
-        Next(key);
-        text_ += value ? "true" : "false";
-    }
-    void Put(const char* key, const std::string& value) {
-        Next(key);
-        AppendQuoted(text_, value.data(), value.size());
-    }
-    void Put(const char* key, const char* value) = delete; // would be taken for a bool
-
-    void PutEvent(const char* key, const WebhookEvent* event) {
-        Next(key);
-        if (event)
-            AppendEventText(*event, text_);
-        else
-            text_ += "{}";
-    }
-
-private:
-    // Nesting deeper than this is not part of any body.
-    static constexpr int MaxDepth = 16;
-
-    // The separator before a member or item, and the key of a member.
-    void Next(const char* key) {
-        if (depth_ > 0) {
-            if (!first_[depth_ - 1])
-                text_ += ',';
-            first_[depth_ - 1] = false;
-        }
-        if (key) {
-            text_ += '"';
-            text_ += key; // a literal that needs no escaping
-            text_ += "\":";
-        }
-    }
-
-    void Open(const char* key, char bracket) {
-        Next(key);
-        text_ += bracket;
-        first_[depth_++] = true;
-    }
-
-    void Close(char bracket) {
-        text_ += bracket;
-        --depth_;
-    }
-
-    std::string& text_;
-    bool first_[MaxDepth] = {};
-    int depth_ = 0;
-};
-
 // A null Uuid is never sent.
-template <typename Out> void PutUuid(Out& out, const char* key, const Uuid& id) {
+void PutUuid(ValueOut& out, const char* key, const Uuid& id) {
     if (!id.IsNull())
         out.Put(key, id.ToString());
 }
 
-template <typename Out> void PutUuid(Out& out, const char* key, const boost::optional<Uuid>& id) {
+void PutUuid(ValueOut& out, const char* key, const boost::optional<Uuid>& id) {
     if (id)
         PutUuid(out, key, *id);
 }
 
 // Absent optionals are omitted, never written as null.
-template <typename Out, typename T>
-void PutOptional(Out& out, const char* key, const boost::optional<T>& value) {
+template <typename T> void PutOptional(ValueOut& out, const char* key, const boost::optional<T>& value) {
     if (value)
         out.Put(key, *value);
 }
 
-template <typename Out> void WriteDiscount(Out& out, const char* key, const ExternalDiscount& discount) {
+void WriteDiscount(ValueOut& out, const char* key, const ExternalDiscount& discount) {
     out.BeginObject(key);
     PutOptional(out, "discountAmount", discount.discountAmount);
     out.Put("discountDescription", discount.discountDescription);
@@ -305,7 +91,7 @@ template <typename Out> void WriteDiscount(Out& out, const char* key, const Exte
 }
 
 // reservedText stays at home: the tester never sends reserved fields.
-template <typename Out> void WriteLine(Out& out, const char* key, const SessionLine& line) {
+void WriteLine(ValueOut& out, const char* key, const SessionLine& line) {
     out.BeginObject(key);
     PutOptional(out, "articleNumber", line.articleNumber);
     PutOptional(out, "discountAmount", line.discountAmount);
@@ -326,7 +112,7 @@ template <typename Out> void WriteLine(Out& out, const char* key, const SessionL
     out.EndObject();
 }
 
-template <typename Out> void WriteHeader(Out& out, const Event& header) {
+void WriteHeader(ValueOut& out, const Event& header) {
     out.BeginObject("header");
     out.Put("blockingCall", header.blockingCall);
     out.Put("eventCounter", header.eventCounter);
@@ -334,7 +120,7 @@ template <typename Out> void WriteHeader(Out& out, const Event& header) {
     out.EndObject();
 }
 
-template <typename Out> void WriteSender(Out& out, const Sender& sender) {
+void WriteSender(ValueOut& out, const Sender& sender) {
     out.BeginObject("sender");
     out.Put("branchNumber", sender.branchNumber);
     PutUuid(out, "senderId", sender.senderId);
@@ -343,7 +129,7 @@ template <typename Out> void WriteSender(Out& out, const Sender& sender) {
 }
 
 // relation, table, order, invoice and cafeteriaOrder are never filled by the tester and not sent.
-template <typename Out> void WriteSession(Out& out, const Session& session) {
+void WriteSession(ValueOut& out, const Session& session) {
     out.BeginObject("session");
     out.BeginArray("lines");
     for (const SessionLine& line : session.lines)
@@ -354,7 +140,7 @@ template <typename Out> void WriteSession(Out& out, const Session& session) {
     out.EndObject();
 }
 
-template <typename Out> void WritePayments(Out& out, const std::vector<Payment>& payments) {
+void WritePayments(ValueOut& out, const std::vector<Payment>& payments) {
     out.BeginObject("request");
     out.BeginArray("payments");
     for (const Payment& payment : payments) {
@@ -369,7 +155,7 @@ template <typename Out> void WritePayments(Out& out, const std::vector<Payment>&
     out.EndObject();
 }
 
-template <typename Out> void WriteLineRequest(Out& out, const SessionLine& line) {
+void WriteLineRequest(ValueOut& out, const SessionLine& line) {
     out.BeginObject("request");
     WriteLine(out, "line", line);
     out.EndObject();
@@ -379,12 +165,12 @@ template <typename Out> void WriteLineRequest(Out& out, const SessionLine& line)
 enum class OwnPart { None, ExternalPayment, Request };
 
 struct NoOwnPart {
-    template <typename Out> void operator()(Out&) const {}
+    void operator()(ValueOut&) const {}
 };
 
 // The members every event has, in key order, with the event's own part in its place.
-template <typename Out, typename WriteOwn>
-void WriteEvent(Out& out, const DefaultEvent& event, OwnPart own, const WriteOwn& writeOwn) {
+template <typename WriteOwn>
+void WriteEvent(ValueOut& out, const DefaultEvent& event, OwnPart own, const WriteOwn& writeOwn) {
     out.BeginObject(nullptr);
     if (event.dialog) {
         out.BeginObject("dialog");
@@ -404,12 +190,12 @@ void WriteEvent(Out& out, const DefaultEvent& event, OwnPart own, const WriteOwn
     out.EndObject();
 }
 
-template <typename Out> void Write(Out& out, const DefaultEvent& event) {
+void Write(ValueOut& out, const DefaultEvent& event) {
     WriteEvent(out, event, OwnPart::None, NoOwnPart());
 }
 
-template <typename Out> void Write(Out& out, const ScanCodeEvent& event) {
-    WriteEvent(out, event, OwnPart::Request, [&event](Out& o) {
+void Write(ValueOut& out, const ScanCodeEvent& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](ValueOut& o) {
         o.BeginObject("request");
         o.Put("code", event.request.code);
         o.Put("codeType", event.request.codeType);
@@ -417,39 +203,41 @@ template <typename Out> void Write(Out& out, const ScanCodeEvent& event) {
     });
 }
 
-template <typename Out, typename E> void WriteLineEvent(Out& out, const E& event) {
-    WriteEvent(out, event, OwnPart::Request, [&event](Out& o) { WriteLineRequest(o, event.request.line); });
+template <typename E> void WriteLineEvent(ValueOut& out, const E& event) {
+    WriteEvent(out, event, OwnPart::Request,
+               [&event](ValueOut& o) { WriteLineRequest(o, event.request.line); });
 }
-template <typename Out> void Write(Out& out, const AddSessionLineEvent& event) {
+void Write(ValueOut& out, const AddSessionLineEvent& event) {
     WriteLineEvent(out, event);
 }
-template <typename Out> void Write(Out& out, const UpdateSessionLineEvent& event) {
+void Write(ValueOut& out, const UpdateSessionLineEvent& event) {
     WriteLineEvent(out, event);
 }
-template <typename Out> void Write(Out& out, const RemoveSessionLineEvent& event) {
+void Write(ValueOut& out, const RemoveSessionLineEvent& event) {
     WriteLineEvent(out, event);
 }
 
-template <typename Out> void Write(Out& out, const MergeSessionEvent& event) {
-    WriteEvent(out, event, OwnPart::Request, [&event](Out& o) {
+void Write(ValueOut& out, const MergeSessionEvent& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](ValueOut& o) {
         o.BeginObject("request");
         PutUuid(o, "mergedSessionId", event.request.mergedSessionId);
         o.EndObject();
     });
 }
 
-template <typename Out, typename E> void WritePaymentsEvent(Out& out, const E& event) {
-    WriteEvent(out, event, OwnPart::Request, [&event](Out& o) { WritePayments(o, event.request.payments); });
+template <typename E> void WritePaymentsEvent(ValueOut& out, const E& event) {
+    WriteEvent(out, event, OwnPart::Request,
+               [&event](ValueOut& o) { WritePayments(o, event.request.payments); });
 }
-template <typename Out> void Write(Out& out, const CompleteSessionEvent& event) {
+void Write(ValueOut& out, const CompleteSessionEvent& event) {
     WritePaymentsEvent(out, event);
 }
-template <typename Out> void Write(Out& out, const CreditSessionEvent& event) {
+void Write(ValueOut& out, const CreditSessionEvent& event) {
     WritePaymentsEvent(out, event);
 }
 
-template <typename Out> void Write(Out& out, const ExternalPaymentEvent& event) {
-    WriteEvent(out, event, OwnPart::ExternalPayment, [&event](Out& o) {
+void Write(ValueOut& out, const ExternalPaymentEvent& event) {
+    WriteEvent(out, event, OwnPart::ExternalPayment, [&event](ValueOut& o) {
         const ExternalPayment& payment = event.externalPayment;
         o.BeginObject("externalPayment");
         PutOptional(o, "amount", payment.amount);
@@ -460,7 +248,7 @@ template <typename Out> void Write(Out& out, const ExternalPaymentEvent& event) 
     });
 }
 
-template <typename Out> void Write(Out& out, const ErrorEvent& event) {
+void Write(ValueOut& out, const ErrorEvent& event) {
     out.BeginObject(nullptr);
     out.BeginObject("error");
     out.Put("errorCode", event.error.errorCode);
@@ -474,34 +262,6 @@ template <typename Out> void Write(Out& out, const ErrorEvent& event) {
 template <typename E> void Build(const E& event, Json::Value& json) {
     ValueOut out(json);
     Write(out, event);
-}
-
-template <typename E> bool WriteAs(const WebhookEvent& event, std::string& text) {
-    if (typeid(event) != typeid(E))
-        return false;
-    TextOut out(text);
-    Write(out, static_cast<const E&>(event));
-    return true;
-}
-
-// The known kinds are written directly; any other kind through its own buildJson.
-void AppendEventText(const WebhookEvent& event, std::string& text) {
-    const bool written =
-        WriteAs<StartSessionEvent>(event, text) || WriteAs<ScanCodeEvent>(event, text) ||
-        WriteAs<AddSessionLineEvent>(event, text) || WriteAs<UpdateSessionLineEvent>(event, text) ||
-        WriteAs<RemoveSessionLineEvent>(event, text) || WriteAs<PauseSessionEvent>(event, text) ||
-        WriteAs<ResumeSessionEvent>(event, text) || WriteAs<StartPaymentEvent>(event, text) ||
-        WriteAs<CancelPaymentEvent>(event, text) || WriteAs<MergeSessionEvent>(event, text) ||
-        WriteAs<CancelSessionEvent>(event, text) || WriteAs<CompleteSessionEvent>(event, text) ||
-        WriteAs<CreditSessionEvent>(event, text) || WriteAs<StartExternalPaymentEvent>(event, text) ||
-        WriteAs<PollExternalPaymentEvent>(event, text) ||
-        WriteAs<RequestCancelExternalPaymentEvent>(event, text) ||
-        WriteAs<CancelExternalPaymentEvent>(event, text) || WriteAs<ErrorEvent>(event, text);
-    if (!written) {
-        Json::Value json;
-        event.buildJson(json);
-        AppendCompactJson(json, text);
-    }
 }
 
 template <typename E> bool Is(const WebhookEvent& event) {
@@ -598,10 +358,9 @@ std::string EventNameOf(const WebhookEvent& event) {
 }
 
 std::string RequestBody(const WebhookEvent& event) {
-    std::string text;
-    text.reserve(1024); // a typical event with a few lines
-    AppendEventText(event, text);
-    return text;
+    Json::Value json;
+    event.buildJson(json);
+    return ToJSONString(json);
 }
 
 } // namespace Webhooks

@@ -20,12 +20,6 @@ std::string EventNameOf(const WebhookEvent& event);
 // "eventName": "" and "event": {}.
 std::string RequestBody(const WebhookEvent& event);
 
-// Appends value as RequestBody writes it: the text jsoncpp's StreamWriter gives with no
-// indentation, raw UTF-8 and 15 significant digits, byte for byte (comments are not written).
-// Control characters in strings go out as \b, \f, \n, \r, \t or \u00xx; NaN as null and
-// the infinities as -1e+9999 and 1e+9999, as jsoncpp writes them.
-void AppendCompactJson(const Json::Value& value, std::string& out);
-
 // Result readers: the consumer's parsed answer body in, a typed result out. The kind of the
 // answer follows from its keys: "error", then "dialog" (both at once is a ParseError), then the
 // typed answer of the event, if it has one ("recognized", "receiptFooters",

@@ -28,82 +28,11 @@ bool SystemRandom(uint8_t* buffer, std::size_t count) {
     }
 }
 
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// Every message and answer is signed and its signature encoded: a filter chain per call costs
-// more than the encoding itself.
 std::string Encode(const uint8_t* data, std::size_t size) {
-    std::string text((size + 2) / 3 * 4, '=');
-    char* out = &text[0];
-    std::size_t i = 0;
-    for (; i + 3 <= size; i += 3) {
-        const uint32_t group = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-        *out++ = kAlphabet[group >> 18];
-        *out++ = kAlphabet[(group >> 12) & 0x3F];
-        *out++ = kAlphabet[(group >> 6) & 0x3F];
-        *out++ = kAlphabet[group & 0x3F];
-    }
-    if (i < size) {
-        const bool two = i + 1 < size;
-        const uint32_t group = (uint32_t{data[i]} << 16) | (two ? uint32_t{data[i + 1]} << 8 : 0u);
-        *out++ = kAlphabet[group >> 18];
-        *out++ = kAlphabet[(group >> 12) & 0x3F];
-        if (two)
-            *out = kAlphabet[(group >> 6) & 0x3F];
-    }
+    std::string text;
+    CryptoPP::StringSource(data, size, true,
+                           new CryptoPP::Base64Encoder(new CryptoPP::StringSink(text), false /* one line */));
     return text;
-}
-
-int DecodedValue(char ch) {
-    if (ch >= 'A' && ch <= 'Z')
-        return ch - 'A';
-    if (ch >= 'a' && ch <= 'z')
-        return ch - 'a' + 26;
-    if (ch >= '0' && ch <= '9')
-        return ch - '0' + 52;
-    if (ch == '+')
-        return 62;
-    if (ch == '/')
-        return 63;
-    return -1;
-}
-
-// The usual case, a secret as Base64 writes it (whole groups of four, padding only at the end,
-// no stray bits), decoded directly. Anything else is left to the general decoder, which
-// knows how to skip and drop.
-bool DecodeCanonical(const std::string& text, std::string& bytes) {
-    const std::size_t size = text.size();
-    if (size % 4 != 0)
-        return false;
-    std::size_t padding = 0;
-    if (size > 0 && text[size - 1] == '=')
-        padding = size > 1 && text[size - 2] == '=' ? 2 : 1;
-    bytes.clear();
-    bytes.reserve(size / 4 * 3);
-    for (std::size_t i = 0; i < size; i += 4) {
-        const bool last = i + 4 == size;
-        const std::size_t digits = last ? 4 - padding : 4;
-        uint32_t group = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            int value = 0;
-            if (k < digits) {
-                value = DecodedValue(text[i + k]);
-                if (value < 0)
-                    return false;
-            }
-            group = (group << 6) | static_cast<uint32_t>(value);
-        }
-        if (digits == 2 && (group & 0xFFFF) != 0)
-            return false;
-        if (digits == 3 && (group & 0xFF) != 0)
-            return false;
-        bytes.push_back(static_cast<char>(group >> 16));
-        if (digits >= 3)
-            bytes.push_back(static_cast<char>((group >> 8) & 0xFF));
-        if (digits == 4)
-            bytes.push_back(static_cast<char>(group & 0xFF));
-    }
-    return true;
 }
 
 } // namespace
@@ -145,9 +74,6 @@ std::string Base64encode(const std::string& bytes) {
 }
 
 std::string Base64decode(const std::string& text) {
-    std::string canonical;
-    if (DecodeCanonical(text, canonical))
-        return canonical;
     try {
         std::string bytes;
         CryptoPP::Base64Decoder decoder(new CryptoPP::StringSink(bytes));

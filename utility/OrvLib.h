@@ -2,7 +2,6 @@
 
 #include "UTF8String.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,9 +29,6 @@ bool StrToDbl(std::string_view text, double& value);
 // decimalSeparator in place of the point (2.5 -> "2,5" with ',', 21.0 -> "21", 1e20 ->
 // "1e+20"). Zero shows as "0", also when negative.
 std::string FormatDouble(double value, char decimalSeparator);
-// The same text written to out, which must hold kMaxFormattedDouble characters; returns its length.
-constexpr std::size_t kMaxFormattedDouble = 32;
-std::size_t FormatDouble(double value, char decimalSeparator, char* out);
 
 // $XDG_DATA_HOME/OrvelWebhookTester, or ~/.local/share/OrvelWebhookTester when XDG_DATA_HOME is
 // unset, empty or not an absolute path; the folder is created (with its parents, each private to

@@ -3,9 +3,7 @@
 #include "UTF8String.h"
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <ostream>
 #include <string_view>
 
@@ -19,26 +17,15 @@ namespace OrvelUtility {
 //    and gives a null Uuid for anything else, including the all-zero UUID.
 class Uuid {
 public:
-    static constexpr std::size_t kTextLength = 36;
-    static constexpr std::size_t kFormattedLength = 38;
-
     Uuid() = default;
     explicit Uuid(std::string_view text);
 
     // A new random version-4 UUID from the secure random source.
     static Uuid Create();
 
-    bool IsNull() const {
-        uint64_t halves[2];
-        std::memcpy(halves, bytes_.data(), sizeof halves);
-        return (halves[0] | halves[1]) == 0;
-    }
+    bool IsNull() const { return bytes_ == std::array<uint8_t, 16>{}; }
     UTF8String ToString() const;
     UTF8String ToFormattedString() const;
-    // The same texts written to out without allocating: out must hold kTextLength (resp.
-    // kFormattedLength) characters. Returns the length written, 0 when null.
-    std::size_t WriteString(char* out) const;
-    std::size_t WriteFormattedString(char* out) const;
 
     friend bool operator==(const Uuid& a, const Uuid& b) { return a.bytes_ == b.bytes_; }
     friend bool operator!=(const Uuid& a, const Uuid& b) { return !(a == b); }
@@ -46,6 +33,9 @@ public:
     friend bool operator<(const Uuid& a, const Uuid& b) { return a.bytes_ < b.bytes_; }
 
 private:
+    // The canonical text with the given hex digits, "" when null.
+    UTF8String Text(const char* digits) const;
+
     std::array<uint8_t, 16> bytes_{};
 };
 

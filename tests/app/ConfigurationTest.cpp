@@ -3,14 +3,17 @@
 
 #include "Application.h"
 #include "HeadlessToolkit.h"
+#include "IniFile.h"
 #include "MainFormUnit.h"
 #include "OptionalPrinting.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -26,6 +29,7 @@ using OrvelUtility::Uuid;
 using Tarn::Webhooks::ExternalDiscount;
 using Tarn::Webhooks::SessionLine;
 using testsupport::FileExists;
+using testsupport::FilesIn;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
@@ -644,6 +648,49 @@ TEST_F(ConfigurationTest, TextWithALineBreakIsRefusedAndTheOldFileKept) {
     ASSERT_EQ(toolkit.Messages().size(), 1u);
     EXPECT_NE(toolkit.Messages()[0].find("config.ini"), std::string::npos) << toolkit.Messages()[0];
     EXPECT_EQ(ReadFile(ConfigFile()), before);
+}
+
+// A save cut short between writing its temporary file and renaming it over the old one (the
+// process ended there) leaves that file behind. The next start removes what interrupted saves of
+// either file left, and nothing else; the settings read are those of the last complete save.
+TEST_F(ConfigurationTest, TheNextStartRemovesWhatInterruptedSavesLeft) {
+    form.edtSubscriptionId.SetText("kept");
+    Save();
+    const std::string saved = ReadFile(ConfigFile());
+
+    // The save of "lost" ends its process right before the rename.
+    form.edtSubscriptionId.SetText("lost");
+    EXPECT_EXIT(
+        {
+            IniFile::SetBeforeReplaceHookForTesting([](const std::string&) { std::_Exit(0); });
+            form.btnConfigOpslaanClick();
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::vector<std::string> left = FilesIn(Folder());
+    ASSERT_EQ(left.size(), 2u);
+    ASSERT_EQ(left[0], "config.ini");
+    const std::string interrupted = Folder() + "/" + left[1];
+    EXPECT_EQ(left[1].rfind("config.ini.tmp-", 0), 0u) << left[1];
+    EXPECT_NE(ReadFile(interrupted).find("subscription-id=lost\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(ConfigFile()), saved);
+
+    // What an interrupted counter save leaves, and names of files that are no such leftover.
+    WriteFile(Folder() + "/event-counter.ini.tmp-Ab12Cd", "[consumer]\nevent-counter=9\n");
+    const std::vector<std::string> others = {"config.ini.tmp-", "config.ini.tmp-Ab12Cd7",
+                                             "notes.ini.tmp-Ab12Cd", "xconfig.ini.tmp-Ab12Cd"};
+    for (const std::string& name : others)
+        WriteFile(Folder() + "/" + name, "mine");
+
+    HeadlessToolkit nextToolkit;
+    TForm1 next{nextToolkit};
+    next.FormShow();
+    EXPECT_TRUE(nextToolkit.Messages().empty()) << nextToolkit.Messages().front();
+    EXPECT_EQ(next.edtSubscriptionId.Text(), "kept");
+    EXPECT_EQ(next.edtEventId.Text(), "1");
+    std::vector<std::string> expected = others;
+    expected.push_back("config.ini");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesIn(Folder()), expected);
 }
 
 } // namespace

@@ -33,7 +33,7 @@ void ExpectExactly(const IniFile& ini, int count) {
 } // namespace
 
 // A file read from disk and then extended many times over: every key stays findable and no
-// absent key is reported, through each growth of the lookup table.
+// absent key is reported, however large the section grows.
 TEST(IniFileGrowthTest, ReadFileExtendedByWritesFindsExactlyItsKeys) {
     TempDir temp;
     const std::string path = temp.File("grow.ini");

@@ -1,6 +1,6 @@
-// The UTC offset shown with a local date-time is looked up without mktime where that is safe;
-// it must be the offset mktime gives (what the tester always showed) at every local time,
-// including the skipped and repeated hours around a change of offset.
+// The UTC offset shown with a local date-time must be the offset mktime gives (what the tester
+// always showed) at every local time, including the skipped and repeated hours around a change
+// of offset, rounded to the minute as shown.
 #include "OrvLib.h"
 #include "TestSupport.h"
 
