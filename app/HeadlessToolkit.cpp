@@ -17,6 +17,14 @@ void HeadlessToolkit::ShowMessage(const std::string& text) {
         OnShowMessage(text);
 }
 
+bool HeadlessToolkit::AskYesNo(const std::string& question) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(question);
+    }
+    return OnAskYesNo && OnAskYesNo(question);
+}
+
 std::vector<std::string> HeadlessToolkit::Messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;

@@ -21,6 +21,9 @@ public:
     ~HeadlessToolkit() override;
 
     void ShowMessage(const std::string& text) override;
+    // Recorded among the messages; answered by OnAskYesNo, No without it.
+    bool AskYesNo(const std::string& question) override;
+    void SetClipboardText(const std::string& text) override { clipboard_ = text; }
     void ProcessMessages() override;
     bool Synchronize(std::function<void()> fn) override;
     void Queue(std::function<void()> fn) override;
@@ -34,6 +37,8 @@ public:
     void ClearMessages();
     // Called on every message box, after it was recorded (on the window's thread).
     std::function<void(const std::string&)> OnShowMessage;
+    std::function<bool(const std::string&)> OnAskYesNo;
+    const std::string& ClipboardText() const { return clipboard_; }
 
     // Runs queued work on the calling (window) thread until done() holds or the time is up;
     // returns done().
@@ -68,4 +73,5 @@ private:
     std::deque<Job> jobs_;
     bool closing_ = false;
     std::vector<std::string> messages_;
+    std::string clipboard_; // the window's thread's own
 };

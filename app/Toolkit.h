@@ -10,6 +10,10 @@ public:
 
     // A modal message box with one OK button; returns when it is closed.
     virtual void ShowMessage(const std::string& text) = 0;
+    // A modal question with Yes and No buttons; true for Yes.
+    virtual bool AskYesNo(const std::string& question) = 0;
+    // Puts text on the system clipboard.
+    virtual void SetClipboardText(const std::string& text) = 0;
     // Handles pending window messages once.
     virtual void ProcessMessages() = 0;
     // Runs fn on the window's thread and waits for it (runs it at once on the window's thread).

@@ -570,10 +570,6 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, const We
 WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::string body) {
     // An error report follows the exchange it reports on; its trace is added to that one, so
     // the debug file shows both the wrong answer and the report.
-    const bool appendTrace = eventName == ErrorEventName;
-    WebhookResult result;
-    result.url = baseUrl_ + eventName;
-
     lastBody_ = std::move(body);
     lastHeaders_.clear();
     lastHeaders_["Accept"] = "application/json";
@@ -582,6 +578,20 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     lastHeaders_["X-Orvel-Event"] = eventName;
     lastHeaders_["X-Orvel-Signature"] = sign(lastBody_);
     lastHeaders_["X-Orvel-Subscription-Id"] = subscriptionId_;
+    return Transmit(baseUrl_ + eventName, eventName == ErrorEventName);
+}
+
+WebhookResult WebhookConsumerClient::resend(const std::string& url,
+                                            const std::map<std::string, std::string>& headers,
+                                            const std::string& body) {
+    lastBody_ = body;
+    lastHeaders_ = headers;
+    return Transmit(url, false);
+}
+
+WebhookResult WebhookConsumerClient::Transmit(const std::string& url, bool appendTrace) {
+    WebhookResult result;
+    result.url = url;
 
     // Built in one buffer: the trace is on every press's path.
     std::string trace;
@@ -613,12 +623,16 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
         return result;
     };
 
-    // A line break in a header value would let the subscription id inject headers or a second
-    // request; nothing goes out.
-    if (HasControlCharacter(subscriptionId_))
-        return fail(
-            CURLE_BAD_FUNCTION_ARGUMENT,
-            "The subscription id holds a control character (such as a line break); nothing was sent.");
+    // A line break in a header value would let the subscription id (or an edited history) inject
+    // headers or a second request; nothing goes out.
+    for (const auto& header : lastHeaders_) {
+        if (!HasControlCharacter(header.first) && !HasControlCharacter(header.second) && !header.first.empty())
+            continue;
+        return fail(CURLE_BAD_FUNCTION_ARGUMENT,
+                    header.first == "X-Orvel-Subscription-Id"
+                        ? "The subscription id holds a control character (such as a line break); nothing was sent."
+                        : "The header " + header.first + " holds a control character; nothing was sent.");
+    }
     CURL* curl = static_cast<CURL*>(curl_);
     if (!curl)
         return fail(CURLE_FAILED_INIT, "The transport could not be initialised; nothing was sent.");

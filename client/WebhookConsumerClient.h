@@ -95,6 +95,11 @@ public:
     // Reports to the consumer that its answer to eventName was wrong.
     WebhookResult sendError(const std::string& eventName, const ErrorEvent& event);
 
+    // Sends body with exactly these headers (the signature among them) to url again: a
+    // duplicate delivery of a request sent before. Nothing is signed or added anew.
+    WebhookResult resend(const std::string& url, const std::map<std::string, std::string>& headers,
+                         const std::string& body);
+
     // Body and headers of the last request sent.
     const std::string& GetBody() const { return lastBody_; }
     const std::map<std::string, std::string>& GetHeaders() const { return lastHeaders_; }
@@ -112,6 +117,9 @@ public:
 private:
     WebhookResult send(const std::string& eventName, const WebhookEvent& event);
     WebhookResult send(const std::string& eventName, std::string body);
+    // Puts lastBody_ with lastHeaders_ on the wire to url; an error report's trace is added to
+    // the one before.
+    WebhookResult Transmit(const std::string& url, bool appendTrace);
     void WriteTrace(const std::string& text, bool append);
     // WriteTrace now, or when the deferred trace is due.
     void StoreTrace(std::string text, bool append);

@@ -4,6 +4,7 @@
 #include "TaskThreads.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QEventLoop>
 #include <QFontDatabase>
 #include <QLocale>
@@ -56,6 +57,21 @@ void QtToolkit::ShowMessage(const std::string& text) {
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();
+}
+
+bool QtToolkit::AskYesNo(const std::string& question) {
+    QMessageBox box(mainWindow_.data());
+    box.setWindowTitle(QApplication::applicationDisplayName());
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(QMessageBox::Question);
+    box.setText(QString::fromStdString(question));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtToolkit::SetClipboardText(const std::string& text) {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
 void QtToolkit::ProcessMessages() {

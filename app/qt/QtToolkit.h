@@ -20,6 +20,9 @@ public:
     ~QtToolkit() override;
 
     void ShowMessage(const std::string& text) override;
+    // Both on the GUI thread only, as every button handler runs.
+    bool AskYesNo(const std::string& question) override;
+    void SetClipboardText(const std::string& text) override;
     void ProcessMessages() override;
     bool Synchronize(std::function<void()> fn) override;
     void Queue(std::function<void()> fn) override;
