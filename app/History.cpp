@@ -532,7 +532,8 @@ void WriteAll(int fd, const std::string& text, const std::string& path) {
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            throw std::runtime_error("The history cannot be written to " + path + ": " + std::strerror(errno));
+            throw std::runtime_error("The history cannot be written to " + path + ": " +
+                                     std::strerror(errno));
         data += written;
         left -= static_cast<std::size_t>(written);
     }
@@ -659,7 +660,8 @@ std::string CurlCommand(const ExchangeRecord& record) {
         command += " -k";
     command += " -X POST";
     for (const auto& header : record.requestHeaders)
-        command += " -H " + ShellQuoted(header.second.empty() ? header.first + ";" : header.first + ": " + header.second);
+        command += " -H " + ShellQuoted(header.second.empty() ? header.first + ";"
+                                                              : header.first + ": " + header.second);
     // libcurl is told the same: no "100-continue" round first.
     command += " -H 'Expect:'";
     command += throughInput ? " --data-binary @-" : " --data-binary " + ShellQuoted(body);
@@ -855,7 +857,8 @@ void HistoryFile::WritePending() {
     close(fd);
     lines_ += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     bytes_ += text.size();
-    if (lines_ > kHistoryMaxEntries + kHistoryMaxEntries / 10 || bytes_ > kHistoryMaxBytes + kHistoryMaxBytes / 10)
+    if (lines_ > kHistoryMaxEntries + kHistoryMaxEntries / 10 ||
+        bytes_ > kHistoryMaxBytes + kHistoryMaxBytes / 10)
         Compact();
 }
 

@@ -89,17 +89,20 @@ TForm1::TForm1(Toolkit& toolkit_)
       lvErrorRequestHeaders("lvErrorRequestHeaders", {"Header", "Waarde"}),
       TabSheetErrorRequestBody("TabSheetErrorRequestBody", "Error Request Body"),
       mmErrorRequestBody("mmErrorRequestBody"),
-      PageControl2("PageControl2", {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheetErrorRequestHeaders,
-                                    &TabSheetErrorRequestBody, &TabSheetChecks, &TabSheetHistory}),
+      PageControl2("PageControl2",
+                   {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheetErrorRequestHeaders,
+                    &TabSheetErrorRequestBody, &TabSheetChecks, &TabSheetHistory}),
       // Checks (PageControl2 only keeps the tab's address)
       TabSheetChecks("TabSheetChecks", "Checks"), lvChecks("lvChecks", {"Check", "Result", "Detail"}),
       pnlVerdict("pnlVerdict"), edtTiming("edtTiming"),
       // History
       TabSheetHistory("TabSheetHistory", "History"), edtHistoryFilter("edtHistoryFilter", "", "Filter:"),
       lvHistory("lvHistory", {"Time", "Event", "Counter", "Status", "Verdict", "ms"}),
-      btnHistoryResend("btnHistoryResend", "Resend as is"), btnHistoryCopyCurl("btnHistoryCopyCurl", "Copy as curl"),
-      btnHistoryCopyResponse("btnHistoryCopyResponse", "Copy response"), btnHistoryClear("btnHistoryClear", "Clear"),
-      mmHistoryRequest("mmHistoryRequest"), mmHistoryResponse("mmHistoryResponse"),
+      btnHistoryResend("btnHistoryResend", "Resend as is"),
+      btnHistoryCopyCurl("btnHistoryCopyCurl", "Copy as curl"),
+      btnHistoryCopyResponse("btnHistoryCopyResponse", "Copy response"),
+      btnHistoryClear("btnHistoryClear", "Clear"), mmHistoryRequest("mmHistoryRequest"),
+      mmHistoryResponse("mmHistoryResponse"),
       lvHistoryChecks("lvHistoryChecks", {"Check", "Result", "Detail"}),
       // A history that cannot be written is said once; the tester goes on without it.
       historyFile_([toolkit = &toolkit_, told = historyFailureTold_](std::exception_ptr failure) {
@@ -109,7 +112,8 @@ TForm1::TForm1(Toolkit& toolkit_)
               try {
                   std::rethrow_exception(failure);
               } catch (const std::exception& error) {
-                  toolkit->ShowMessage(std::string(error.what()) + "\nThe tester goes on without keeping its history.");
+                  toolkit->ShowMessage(std::string(error.what()) +
+                                       "\nThe tester goes on without keeping its history.");
               }
           });
       }),
@@ -165,11 +169,13 @@ TForm1::TForm1(Toolkit& toolkit_)
     edtTiming.SetReadOnly(true);
     exchangeListeners.push_back([this](const ExchangeRecord& record) { ShowChecks(record); });
 
-    for (TControl* view : std::initializer_list<TControl*>{&mmHistoryRequest, &mmHistoryResponse, &lvHistoryChecks}) {
+    for (TControl* view :
+         std::initializer_list<TControl*>{&mmHistoryRequest, &mmHistoryResponse, &lvHistoryChecks}) {
         view->SetFixedPitch(true);
         view->SetReadOnly(true);
     }
-    for (TButton* button : {&btnHistoryResend, &btnHistoryCopyCurl, &btnHistoryCopyResponse, &btnHistoryClear})
+    for (TButton* button :
+         {&btnHistoryResend, &btnHistoryCopyCurl, &btnHistoryCopyResponse, &btnHistoryClear})
         button->SetEnabled(false);
     edtHistoryFilter.Changed.Connect([this] { edtHistoryFilterChange(); });
     lvHistory.OnSelectItem = [this] { lvHistorySelectItem(); };

@@ -124,8 +124,10 @@ void TForm1::btnHistoryResendClick() {
         toolkit.RunBlocking(
             [&] { result = client->resend(original->url, original->requestHeaders, original->requestBody); });
         ShowRequest(client, false);
+        // An error report sent again is named for itself, not for the event it reported on.
+        const std::string name = original->kind == ExchangeKind::ErrorReport ? "error" : original->eventName;
         ExchangeRecord& record =
-            BeginExchange(client, result, ExchangeKind::Resend, original->eventName, original->eventCounter);
+            BeginExchange(client, result, ExchangeKind::Resend, name, original->eventCounter);
         record.selfSigned = original->selfSigned;
         // A duplicate delivery is looked at, not answered: no error report goes back, and
         // nothing of the answer reaches the session.

@@ -271,7 +271,8 @@ public:
     void ShowChecks(const ExchangeRecord& record);
     void ResetChecksDisplay();
     // The rows the Checks tab shows for an event's record.
-    static std::vector<std::vector<std::string>> CheckRows(const ExchangeRecord& record, char decimalSeparator);
+    static std::vector<std::vector<std::string>> CheckRows(const ExchangeRecord& record,
+                                                           char decimalSeparator);
 
     // --- History ----------------------------------------------------------------------------
     std::string HistoryFilePath() const;
@@ -379,8 +380,8 @@ private:
                                   ExchangeKind kind, const std::string& eventName, int64_t eventCounter);
     // The answer's status, headers and body on screen and its checks in record; a refused
     // answer goes to report (when given). Returns the HTTP status, -1 for a refused answer.
-    int CheckAnswer(const ClientPtr& client, ExchangeRecord& record, const Tarn::Webhooks::WebhookResult& result,
-                    boost::optional<Json::Value>& json,
+    int CheckAnswer(const ClientPtr& client, ExchangeRecord& record,
+                    const Tarn::Webhooks::WebhookResult& result, boost::optional<Json::Value>& json,
                     const std::function<void(const Tarn::Webhooks::Error&)>& report);
     // The record of the event whose answer is being read and applied; nullptr when none.
     ExchangeRecord* CurrentExchange();

@@ -144,26 +144,30 @@ int main(int argc, char** argv) {
             fresh.edtHistoryFilter.SetText("pausesession");
             const std::size_t expected = (kHistoryMaxEntries + 6) / 7;
             if (fresh.lvHistory.Items().size() != expected)
-                throw std::runtime_error("the filter found " + std::to_string(fresh.lvHistory.Items().size()) +
-                                         " entries, not " + std::to_string(expected));
+                throw std::runtime_error("the filter found " +
+                                         std::to_string(fresh.lvHistory.Items().size()) + " entries, not " +
+                                         std::to_string(expected));
         }
         const double load = Median(loads);
         const double filter = Percentile(filters, 0.95);
 
-        std::printf("history (%zu entries, %.1f MB history.jsonl, %zu byte requests)\n", kHistoryMaxEntries, fileMb,
-                    record.requestBody.size());
-        std::printf("  start-up load into the list:       median %.1f ms (goal < %.0f ms)\n", load, kLoadGoalMs);
+        std::printf("history (%zu entries, %.1f MB history.jsonl, %zu byte requests)\n", kHistoryMaxEntries,
+                    fileMb, record.requestBody.size());
+        std::printf("  start-up load into the list:       median %.1f ms (goal < %.0f ms)\n", load,
+                    kLoadGoalMs);
         std::printf("  every entry read whole besides:    median %.1f ms (not paid at start-up)\n",
                     Median(wholeReads));
-        std::printf("  the file parsed with jsoncpp:      median %.1f ms (a general reader, for comparison)\n",
-                    Median(jsoncppReads));
-        std::printf("  filter keystroke over 5,000:       median %.2f ms, 95th percentile %.2f ms (goal < %.0f ms)\n",
-                    Median(filters), filter, kFilterGoalMs);
+        std::printf(
+            "  the file parsed with jsoncpp:      median %.1f ms (a general reader, for comparison)\n",
+            Median(jsoncppReads));
+        std::printf(
+            "  filter keystroke over 5,000:       median %.2f ms, 95th percentile %.2f ms (goal < %.0f ms)\n",
+            Median(filters), filter, kFilterGoalMs);
         std::printf("  press with history:                median %.1f us\n", pressWith);
         std::printf("  press without history:             median %.1f us\n", pressWithout);
         std::printf("  ratio %.3fx (goal: under %.2fx)\n", pressRatio, kPressGoalRatio);
-        ReportGoal("history: 5,000 entries loaded at start-up (median)", Figure(load, 1, "ms"), "-", std::nullopt,
-                   "< 100 ms", load < kLoadGoalMs);
+        ReportGoal("history: 5,000 entries loaded at start-up (median)", Figure(load, 1, "ms"), "-",
+                   std::nullopt, "< 100 ms", load < kLoadGoalMs);
         ReportGoal("history: filter over 5,000 entries (95th percentile)", Figure(filter, 2, "ms"), "-",
                    std::nullopt, "< 20 ms", filter < kFilterGoalMs);
         ReportGoal("history: startSession press with history kept (median)", Figure(pressWith, 1, "us"),

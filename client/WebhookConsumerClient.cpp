@@ -626,12 +626,14 @@ WebhookResult WebhookConsumerClient::Transmit(const std::string& url, bool appen
     // A line break in a header value would let the subscription id (or an edited history) inject
     // headers or a second request; nothing goes out.
     for (const auto& header : lastHeaders_) {
-        if (!HasControlCharacter(header.first) && !HasControlCharacter(header.second) && !header.first.empty())
+        if (!HasControlCharacter(header.first) && !HasControlCharacter(header.second) &&
+            !header.first.empty())
             continue;
-        return fail(CURLE_BAD_FUNCTION_ARGUMENT,
-                    header.first == "X-Orvel-Subscription-Id"
-                        ? "The subscription id holds a control character (such as a line break); nothing was sent."
-                        : "The header " + header.first + " holds a control character; nothing was sent.");
+        return fail(
+            CURLE_BAD_FUNCTION_ARGUMENT,
+            header.first == "X-Orvel-Subscription-Id"
+                ? "The subscription id holds a control character (such as a line break); nothing was sent."
+                : "The header " + header.first + " holds a control character; nothing was sent.");
     }
     CURL* curl = static_cast<CURL*>(curl_);
     if (!curl)

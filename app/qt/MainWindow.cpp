@@ -20,8 +20,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSplitter>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeWidget>
@@ -614,7 +614,8 @@ QTreeWidget* MainWindow::ListView(TListView& list) {
         const QSignalBlocker blocker(guard.data());
         const TListView::RowChange& change = list.LastRowChange();
         if (change.inserted)
-            guard->insertTopLevelItem(change.index, item(list.Items()[static_cast<std::size_t>(change.index)]));
+            guard->insertTopLevelItem(change.index,
+                                      item(list.Items()[static_cast<std::size_t>(change.index)]));
         else
             delete guard->takeTopLevelItem(change.index);
     });

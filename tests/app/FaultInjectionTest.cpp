@@ -540,7 +540,8 @@ TEST_F(FaultInjectionTest, CounterThatCannotBeStoredAfterASend) {
     EXPECT_EQ(form->edtEventId.Text(), "3");
     EXPECT_TRUE(form->spdStartSession.Enabled());
     EXPECT_EQ(ReadFile(CounterFile()), storedBefore);
-    EXPECT_EQ(FilesIn(Folder()), (std::vector<std::string>{"config.ini", "event-counter.ini", "history.jsonl"}));
+    EXPECT_EQ(FilesIn(Folder()),
+              (std::vector<std::string>{"config.ini", "event-counter.ini", "history.jsonl"}));
     EXPECT_EQ(ReadFile(ConfigFile()), savedConfig);
 
     // The next event carries the next number, not one the consumer has already seen.
@@ -611,6 +612,7 @@ TEST_F(FaultInjectionTest, ReadOnlyDataFolder) {
     EXPECT_EQ(form->edtEventId.Text(), "3");
     EXPECT_EQ(ReadFile(ConfigFile()), savedConfig);
     EXPECT_EQ(ReadFile(CounterFile()), storedCounter);
-    EXPECT_EQ(FilesIn(Folder()), (std::vector<std::string>{"config.ini", "event-counter.ini", "history.jsonl"}));
+    EXPECT_EQ(FilesIn(Folder()),
+              (std::vector<std::string>{"config.ini", "event-counter.ini", "history.jsonl"}));
     ExpectGoodSend();
 }

@@ -61,10 +61,13 @@ protected:
 };
 
 TEST_F(HistoryTest, SendsPollsAndErrorReportsBecomeEntriesWithTheirChecks) {
-    const std::string payment = R"("externalPaymentId": "{{externalPayment.externalPaymentId}}", "started": true)";
+    const std::string payment =
+        R"("externalPaymentId": "{{externalPayment.externalPaymentId}}", "started": true)";
     Scenario(R"({"events": {"startSession": [{"body": {}}, {"body": {}, "faults": {"signature": "wrong"}}],
-                 "startExternalPayment": [{"body": {)" + payment + R"(}}],
-                 "pollExternalPayment": [{"body": {)" + payment + R"(, "confirmed": true}}]}})");
+                 "startExternalPayment": [{"body": {)" +
+             payment + R"(}}],
+                 "pollExternalPayment": [{"body": {)" +
+             payment + R"(, "confirmed": true}}]}})");
     form->edtEventId.SetText("7");
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
@@ -72,15 +75,17 @@ TEST_F(HistoryTest, SendsPollsAndErrorReportsBecomeEntriesWithTheirChecks) {
     ASSERT_EQ(Press(&TForm1::spdStartExternalPaymentClick), "");
     ASSERT_TRUE(toolkit.PumpUntil([&] { return form->lvHistory.Items().size() == 5; }));
 
-    EXPECT_EQ(Summary(form->lvHistory),
-              (std::vector<std::string>{"pollExternalPayment|200 OK|pass", "startExternalPayment|200 OK|pass",
-                                        "error (startSession)|200 OK|not checked",
-                                        "startSession|200 OK|INVALID_SIGNATURE", "startSession|200 OK|pass"}));
+    EXPECT_EQ(
+        Summary(form->lvHistory),
+        (std::vector<std::string>{"pollExternalPayment|200 OK|pass", "startExternalPayment|200 OK|pass",
+                                  "error (startSession)|200 OK|not checked",
+                                  "startSession|200 OK|INVALID_SIGNATURE", "startSession|200 OK|pass"}));
     const Rows& rows = form->lvHistory.Items();
     EXPECT_EQ(rows[4].at(2), "7");
     EXPECT_EQ(rows[3].at(2), "8");
     // Local time with milliseconds, and the exchange's duration.
-    EXPECT_TRUE(std::regex_match(rows[0].at(0), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})"))) << rows[0][0];
+    EXPECT_TRUE(std::regex_match(rows[0].at(0), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})")))
+        << rows[0][0];
     EXPECT_TRUE(std::regex_match(rows[0].at(5), std::regex(R"(\d+\.\d)"))) << rows[0][5];
 
     // Nothing chosen, nothing to act on but Clear.
@@ -125,9 +130,10 @@ TEST_F(HistoryTest, TheFilterFindsByEventStatusVerdictAndBodyTextAsOneTypes) {
         {"pause", {"error (pauseSession)|200 OK|not checked", "pauseSession|200 OK|MISSING_SIGNATURE"}},
         {"internal SERVER", {"startSession|500 Internal Server Error|pass"}},
         {"missing_sig", {"error (pauseSession)|200 OK|not checked", "pauseSession|200 OK|MISSING_SIGNATURE"}},
-        {"marmalade", {"startSession|200 OK|pass"}},              // the response body, any case
-        {"\"sessionid\"", {"error (pauseSession)|200 OK|not checked", "pauseSession|200 OK|MISSING_SIGNATURE",
-                           "startSession|500 Internal Server Error|pass", "startSession|200 OK|pass"}}, // request bodies
+        {"marmalade", {"startSession|200 OK|pass"}}, // the response body, any case
+        {"\"sessionid\"",
+         {"error (pauseSession)|200 OK|not checked", "pauseSession|200 OK|MISSING_SIGNATURE",
+          "startSession|500 Internal Server Error|pass", "startSession|200 OK|pass"}}, // request bodies
         {"no such text", {}},
     };
     for (const auto& c : cases) {
@@ -209,7 +215,8 @@ TEST_F(HistoryTest, CopyAsCurlDeliversTheSameBodyAndSignatureThroughTheRealCurl)
         ASSERT_EQ(Shell(CurlCommand(record)), 0) << CurlCommand(record);
         EXPECT_EQ(LastRequest()["event"], "scanCode");
         EXPECT_TRUE(LastRequest()["signatureValid"].asBool()) << CurlCommand(record);
-        EXPECT_EQ(LastRequest()["headers"]["X-Orvel-Signature"], record.requestHeaders.at("X-Orvel-Signature"));
+        EXPECT_EQ(LastRequest()["headers"]["X-Orvel-Signature"],
+                  record.requestHeaders.at("X-Orvel-Signature"));
     }
     ExchangeRecord selfSigned;
     selfSigned.selfSigned = true;
@@ -259,12 +266,13 @@ TEST_F(HistoryTest, DamagedLinesAreSkippedAndCountedInOneMessage) {
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
     form->FlushHistory();
     const std::string good = testsupport::ReadFile(HistoryPath());
-    testsupport::WriteFile(HistoryPath(), "not json\n" + good + good.substr(0, good.size() / 2) + "\n" + good +
-                                              R"({"time": "x"})" + "\n" + good.substr(0, good.size() - 9));
+    testsupport::WriteFile(HistoryPath(), "not json\n" + good + good.substr(0, good.size() / 2) + "\n" +
+                                              good + R"({"time": "x"})" + "\n" +
+                                              good.substr(0, good.size() - 9));
     Restart();
     EXPECT_EQ(form->lvHistory.Items().size(), 2u);
-    EXPECT_EQ(form->mmMessages.Lines(), (std::vector<std::string>{"History: 4 damaged lines were skipped in " +
-                                                                  HistoryPath() + "."}));
+    EXPECT_EQ(form->mmMessages.Lines(),
+              (std::vector<std::string>{"History: 4 damaged lines were skipped in " + HistoryPath() + "."}));
     EXPECT_TRUE(Toolkit().Messages().empty());
 }
 
@@ -296,7 +304,8 @@ TEST_F(HistoryTest, AMissingFolderIsMadeAndAnUnwritableFileIsSaidOnce) {
 
     // A history that cannot even be read is said, and the window opens all the same.
     Restart();
-    EXPECT_EQ(form->mmMessages.Lines().at(0).rfind("The history cannot be read from " + HistoryPath(), 0), 0u);
+    EXPECT_EQ(form->mmMessages.Lines().at(0).rfind("The history cannot be read from " + HistoryPath(), 0),
+              0u);
     EXPECT_EQ(Press(&TForm1::spdStartSessionClick), "");
 }
 
@@ -355,8 +364,10 @@ TEST(HistoryLineTest, EveryFieldAndEveryByteComesBackFromTheFile) {
     record.transportError = "none";
     record.responseHeaders = {{"Content-Type", "text/plain; \"x\""}};
     record.responseBody = "line\nline\ttab";
-    record.checks = {{"Signature equal", CheckResult::Fail, "wrong"}, {"Info", CheckResult::Info, ""},
-                     {"JSON", CheckResult::NotChecked, ""}, {"Present", CheckResult::Pass, "yes"}};
+    record.checks = {{"Signature equal", CheckResult::Fail, "wrong"},
+                     {"Info", CheckResult::Info, ""},
+                     {"JSON", CheckResult::NotChecked, ""},
+                     {"Present", CheckResult::Pass, "yes"}};
     record.verdict = "INVALID_SIGNATURE";
     record.timing = {1.25, 2.5, 0, 7.125, 9.0625, 1234, 5678};
 
@@ -364,9 +375,9 @@ TEST(HistoryLineTest, EveryFieldAndEveryByteComesBackFromTheFile) {
     EXPECT_EQ(line.find('\n'), std::string::npos);
     const std::shared_ptr<HistoryEntry> entry = HistoryEntry::FromLine(line);
     ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->Row(','), (std::vector<std::string>{"2026-12-08 15:39:14.123", "scanCode (resend)",
-                                                         "-12345678901", "401 Unauthorized", "INVALID_SIGNATURE",
-                                                         "9,1"}));
+    EXPECT_EQ(entry->Row(','),
+              (std::vector<std::string>{"2026-12-08 15:39:14.123", "scanCode (resend)", "-12345678901",
+                                        "401 Unauthorized", "INVALID_SIGNATURE", "9,1"}));
     EXPECT_TRUE(entry->Matches("\\u20ac"));
     EXPECT_TRUE(entry->Matches("tab"));
     EXPECT_FALSE(entry->Matches("example.test")); // the URL is not searched
