@@ -183,10 +183,13 @@ public:
             return;
         if (out)
             out->clear();
+        // memchr: a body of megabytes is passed over at memory speed. The next quote is looked
+        // for again only once passed (an escaped one), so many escapes cost no second pass.
+        const char* quote = nullptr;
         for (;;) {
-            const char* stop = p_;
-            while (stop != end_ && *stop != '"' && *stop != '\\')
-                ++stop;
+            if (!quote || quote < p_)
+                quote = Find('"', end_);
+            const char* stop = Find('\\', quote);
             if (stop == end_) {
                 ok = false;
                 return;
@@ -293,6 +296,11 @@ public:
     }
 
 private:
+    // The first c from here to before limit; limit when there is none.
+    const char* Find(char c, const char* limit) const {
+        const void* found = std::memchr(p_, c, static_cast<std::size_t>(limit - p_));
+        return found ? static_cast<const char*>(found) : limit;
+    }
     void SkipBlanks() {
         while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r'))
             ++p_;

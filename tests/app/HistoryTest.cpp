@@ -340,12 +340,13 @@ TEST_F(HistoryTest, TheBoundKeepsTheNewestEntriesInTheWindowAndTheFile) {
 
     // By size: 1 MB bodies, of which 50 MB are kept.
     record.requestBody.assign(1024 * 1024 - 400, 'x');
+    const std::string big = HistoryLine(record) + "\n";
     file.clear();
     for (int i = 0; i < 60; ++i)
-        file += HistoryLine(record) + "\n";
+        file += big;
     testsupport::WriteFile(HistoryPath(), file);
     Restart();
-    EXPECT_EQ(form->lvHistory.Items().size(), kHistoryMaxBytes / (HistoryLine(record).size() + 1));
+    EXPECT_EQ(form->lvHistory.Items().size(), kHistoryMaxBytes / big.size());
 }
 
 TEST(HistoryLineTest, EveryFieldAndEveryByteComesBackFromTheFile) {
