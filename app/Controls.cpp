@@ -1,6 +1,7 @@
 #include "Controls.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 // --- TControl -------------------------------------------------------------------------------
@@ -156,17 +157,55 @@ TListView::TListView(std::string name, std::vector<std::string> columns)
     : TControl(std::move(name)), columns_(std::move(columns)) {}
 
 void TListView::SetItems(std::vector<std::vector<std::string>> rows) {
-    if (rows == items_)
+    if (std::equal(rows.begin(), rows.end(), items_.begin(), items_.end()))
         return;
-    items_ = std::move(rows);
-    NotifyChanged();
+    items_.assign(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    ++itemsVersion_;
+    Unchoose();
 }
 
 void TListView::Clear() {
-    if (items_.empty())
-        return;
-    items_.clear();
+    SetItems({});
+}
+
+void TListView::Unchoose() {
+    const bool wasChosen = itemIndex_ >= 0;
+    itemIndex_ = -1;
     NotifyChanged();
+    if (wasChosen && OnSelectItem)
+        OnSelectItem();
+}
+
+void TListView::InsertItem(int index, std::vector<std::string> row) {
+    if (index < 0 || index > static_cast<int>(items_.size()))
+        return;
+    items_.insert(items_.begin() + index, std::move(row));
+    if (itemIndex_ >= index)
+        ++itemIndex_;
+    lastRowChange_ = {true, index};
+    RowChanged.Emit();
+}
+
+void TListView::DeleteItem(int index) {
+    if (index < 0 || index >= static_cast<int>(items_.size()))
+        return;
+    items_.erase(items_.begin() + index);
+    const bool chosenGone = itemIndex_ == index;
+    if (itemIndex_ > index)
+        --itemIndex_;
+    lastRowChange_ = {false, index};
+    RowChanged.Emit();
+    if (chosenGone)
+        Unchoose();
+}
+
+void TListView::SetItemIndex(int index) {
+    if (index < -1 || index >= static_cast<int>(items_.size()) || index == itemIndex_)
+        return;
+    itemIndex_ = index;
+    NotifyChanged();
+    if (OnSelectItem)
+        OnSelectItem();
 }
 
 // --- TPageControl ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 // about another.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -173,19 +174,48 @@ private:
     std::vector<std::string> lines_;
 };
 
-// A list with columns; each item is one row of texts.
+// A list with columns; each item is one row of texts, and one row may be chosen.
 class TListView : public TControl {
 public:
+    // A deque: a row inserted on top of a long list costs no more than one at the end.
+    using Rows = std::deque<std::vector<std::string>>;
+
     TListView(std::string name, std::vector<std::string> columns);
     const std::vector<std::string>& Columns() const { return columns_; }
-    const std::vector<std::vector<std::string>>& Items() const { return items_; }
-    // One announcement for the whole list, none when it already shows these rows.
+    const Rows& Items() const { return items_; }
+    // One announcement for the whole list, none when it already shows these rows. No row is
+    // chosen afterwards.
     void SetItems(std::vector<std::vector<std::string>> rows);
     void Clear();
+    // Counts the changes of SetItems and Clear, so a drawing layer redraws the rows only when
+    // they changed, not when the chosen row did.
+    uint64_t ItemsVersion() const { return itemsVersion_; }
+
+    // One row inserted before index (Items().size() appends) or deleted, announced through
+    // RowChanged rather than Changed: a drawing layer adds or removes that row instead of
+    // drawing a long list anew. The chosen row stays chosen.
+    void InsertItem(int index, std::vector<std::string> row);
+    void DeleteItem(int index);
+    struct RowChange {
+        bool inserted = false; // or deleted
+        int index = -1;
+    };
+    const RowChange& LastRowChange() const { return lastRowChange_; }
+    Signal RowChanged;
+
+    // The chosen row, -1 for none. Choosing another row announces it, then calls OnSelectItem.
+    int ItemIndex() const { return itemIndex_; }
+    void SetItemIndex(int index);
+    std::function<void()> OnSelectItem;
 
 private:
+    void Unchoose();
+
     std::vector<std::string> columns_;
-    std::vector<std::vector<std::string>> items_;
+    Rows items_;
+    uint64_t itemsVersion_ = 0;
+    RowChange lastRowChange_;
+    int itemIndex_ = -1;
 };
 
 // A tab of a page control; Visible() is whether its tab is shown.

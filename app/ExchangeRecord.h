@@ -25,6 +25,7 @@ struct ExchangeCheck {
 enum class ExchangeKind {
     Event,       // an event the window sent (a poll included)
     ErrorReport, // the error event that told the consumer its answer was wrong
+    Resend,      // a request of the history sent again as it was; its answer is never applied
 };
 
 struct ExchangeRecord {

@@ -21,6 +21,14 @@ std::optional<std::string> HeadlessToolkit::AskSaveFileName(const std::string& /
     return saveFileNameAnswer;
 }
 
+bool HeadlessToolkit::AskYesNo(const std::string& question) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(question);
+    }
+    return OnAskYesNo && OnAskYesNo(question);
+}
+
 std::vector<std::string> HeadlessToolkit::Messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;

@@ -24,6 +24,9 @@ public:
     // Answered with saveFileNameAnswer.
     std::optional<std::string> AskSaveFileName(const std::string& title,
                                                const std::string& suggestedName) override;
+    // Recorded among the messages; answered by OnAskYesNo, No without it.
+    bool AskYesNo(const std::string& question) override;
+    void SetClipboardText(const std::string& text) override { clipboard_ = text; }
     void ProcessMessages() override;
     bool Synchronize(std::function<void()> fn) override;
     void Queue(std::function<void()> fn) override;
@@ -37,6 +40,8 @@ public:
     void ClearMessages();
     // What AskSaveFileName answers: a path, or nothing as when the user cancels.
     std::optional<std::string> saveFileNameAnswer;
+    std::function<bool(const std::string&)> OnAskYesNo;
+    const std::string& ClipboardText() const { return clipboard_; }
 
     // Runs queued work on the calling (window) thread until done() holds or the time is up;
     // returns done().
@@ -71,4 +76,5 @@ private:
     std::deque<Job> jobs_;
     bool closing_ = false;
     std::vector<std::string> messages_;
+    std::string clipboard_; // the window's thread's own
 };

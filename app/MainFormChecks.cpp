@@ -64,7 +64,9 @@ std::string TimingSummary(const WebhookTiming& timing, char separator) {
     return summary + ", first byte " + Ms(timing.firstByteMs, separator) + ")";
 }
 
-std::vector<Row> EventRows(const ExchangeRecord& record, char separator) {
+} // namespace
+
+std::vector<Row> TForm1::CheckRows(const ExchangeRecord& record, char separator) {
     std::vector<Row> rows;
     rows.push_back({"Request", "", "POST " + record.url});
     rows.push_back(
@@ -82,17 +84,15 @@ std::vector<Row> EventRows(const ExchangeRecord& record, char separator) {
     return rows;
 }
 
-} // namespace
-
 void TForm1::ShowChecks(const ExchangeRecord& record) {
     const char separator = toolkit.DecimalSeparator();
     if (record.kind == ExchangeKind::ErrorReport) {
-        std::vector<Row> rows = lvChecks.Items();
+        std::vector<Row> rows(lvChecks.Items().begin(), lvChecks.Items().end());
         rows.push_back({"Error report", "", "POST " + record.url + ": " + TransportText(record)});
         lvChecks.SetItems(std::move(rows));
         return;
     }
-    lvChecks.SetItems(EventRows(record, separator));
+    lvChecks.SetItems(CheckRows(record, separator));
     edtTiming.SetText(TimingSummary(record.timing, separator));
     pnlVerdict.SetCaption(record.Accepted()                    ? "Answer accepted"
                           : record.verdict == kVerdictNoAnswer ? "No answer"

@@ -90,11 +90,34 @@ TForm1::TForm1(Toolkit& toolkit_)
       lvErrorRequestHeaders("lvErrorRequestHeaders", {"Header", "Waarde"}),
       TabSheetErrorRequestBody("TabSheetErrorRequestBody", "Error Request Body"),
       mmErrorRequestBody("mmErrorRequestBody"),
-      PageControl2("PageControl2", {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheetErrorRequestHeaders,
-                                    &TabSheetErrorRequestBody, &TabSheetChecks}),
+      PageControl2("PageControl2",
+                   {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheetErrorRequestHeaders,
+                    &TabSheetErrorRequestBody, &TabSheetChecks, &TabSheetHistory}),
       // Checks (PageControl2 only keeps the tab's address)
       TabSheetChecks("TabSheetChecks", "Checks"), lvChecks("lvChecks", {"Check", "Result", "Detail"}),
       pnlVerdict("pnlVerdict"), edtTiming("edtTiming"), btnCancelExchange("btnCancelExchange", "Cancel"),
+      // History
+      TabSheetHistory("TabSheetHistory", "History"), edtHistoryFilter("edtHistoryFilter", "", "Filter:"),
+      lvHistory("lvHistory", {"Time", "Event", "Counter", "Status", "Verdict", "ms"}),
+      btnHistoryResend("btnHistoryResend", "Resend as is"),
+      btnHistoryCopyCurl("btnHistoryCopyCurl", "Copy as curl"),
+      btnHistoryCopyResponse("btnHistoryCopyResponse", "Copy response"),
+      btnHistoryClear("btnHistoryClear", "Clear"), mmHistoryRequest("mmHistoryRequest"),
+      mmHistoryResponse("mmHistoryResponse"),
+      lvHistoryChecks("lvHistoryChecks", {"Check", "Result", "Detail"}),
+      // A history that cannot be written is said once; the tester goes on without it.
+      historyFile_([toolkit = &toolkit_, told = historyFailureTold_](std::exception_ptr failure) {
+          if (told->exchange(true))
+              return;
+          toolkit->Queue([toolkit, failure] {
+              try {
+                  std::rethrow_exception(failure);
+              } catch (const std::exception& error) {
+                  toolkit->ShowMessage(std::string(error.what()) +
+                                       "\nThe tester goes on without keeping its history.");
+              }
+          });
+      }),
       // A counter that could not be stored is told the way a failed button is, on the window's
       // thread; the toolkit outlives the window. A chain of polls writes the counter about fifty
       // times a second rather than after each of its thousand-odd sends.
@@ -148,6 +171,18 @@ TForm1::TForm1(Toolkit& toolkit_)
     btnCancelExchange.SetEnabled(false);
     exchangeListeners.push_back([this](const ExchangeRecord& record) { ShowChecks(record); });
     DescribeControls();
+
+    for (TControl* view :
+         std::initializer_list<TControl*>{&mmHistoryRequest, &mmHistoryResponse, &lvHistoryChecks}) {
+        view->SetFixedPitch(true);
+        view->SetReadOnly(true);
+    }
+    for (TButton* button :
+         {&btnHistoryResend, &btnHistoryCopyCurl, &btnHistoryCopyResponse, &btnHistoryClear})
+        button->SetEnabled(false);
+    edtHistoryFilter.Changed.Connect([this] { edtHistoryFilterChange(); });
+    lvHistory.OnSelectItem = [this] { lvHistorySelectItem(); };
+    exchangeListeners.push_back([this](const ExchangeRecord& record) { AddToHistory(record); });
 
     PageControl1.SetActivePage(TabSheetSession);
     PageControl2.SetActivePageIndex(0);
@@ -303,6 +338,16 @@ std::vector<TControl*> TForm1::AllControls() {
         &mmErrorRequestBody,
         &TabSheetChecks,
         &lvChecks,
+        &TabSheetHistory,
+        &edtHistoryFilter,
+        &lvHistory,
+        &btnHistoryResend,
+        &btnHistoryCopyCurl,
+        &btnHistoryCopyResponse,
+        &btnHistoryClear,
+        &mmHistoryRequest,
+        &mmHistoryResponse,
+        &lvHistoryChecks,
     };
 }
 
@@ -312,6 +357,7 @@ void TForm1::FormShow() {
     // Settings that cannot be read must not keep the window from opening: the user learns why
     // from the exception display, as after any button.
     Application::Run(toolkit, [this] { btnConfigInlezenClick(); });
+    LoadHistory();
     ResetDialogTab();
     ShowSession();
 }

@@ -64,6 +64,16 @@ void TForm1::DescribeControls() {
         {&lvErrorRequestHeaders, "The headers of the error report sent to your consumer (Waarde: value)."},
         {&mmErrorRequestBody, "The body of the error report sent to your consumer."},
         {&lvChecks, "Each check made on the last answer and its result."},
+        {&edtHistoryFilter, "Shows only the exchanges whose event, status, verdict or bodies contain this text."},
+        {&lvHistory, "Every exchange of this and earlier runs, newest first; choose one to see it whole."},
+        {&btnHistoryResend, "Sends the chosen request again byte for byte, with its own signature: a duplicate "
+                            "delivery. Nothing of the answer reaches the sale."},
+        {&btnHistoryCopyCurl, "Copies a curl command that sends the chosen request exactly as it was sent."},
+        {&btnHistoryCopyResponse, "Copies the chosen answer: its status line, headers and body."},
+        {&btnHistoryClear, "Empties the history, after asking."},
+        {&mmHistoryRequest, "The chosen request: its line, headers and body."},
+        {&mmHistoryResponse, "The chosen answer: its status line, headers and body."},
+        {&lvHistoryChecks, "The checks made on the chosen answer and its verdict."},
     };
     for (const auto& [control, description] : descriptions)
         control->SetDescription(description);

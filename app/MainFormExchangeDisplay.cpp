@@ -87,23 +87,34 @@ TForm1::AnswerDigest TForm1::DigestAnswer(const WebhookConsumerClient& client, c
     return digest;
 }
 
+void TForm1::ShowRequest(const ClientPtr& client, bool errorReport) {
+    SetErrorTabsVisible(errorReport);
+    (errorReport ? mmErrorRequestBody : mmRequestBody).SetText(client->GetBody());
+    ShowHeaders(errorReport ? lvErrorRequestHeaders : lvRequestHeaders, client->GetHeaders());
+}
+
 int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const WebhookResult& result,
                            AnswerDigest digest, boost::optional<Json::Value>& json) {
     const bool isErrorReport = dynamic_cast<const ErrorEvent*>(event.get()) != nullptr;
-    TListView& requestHeaders = isErrorReport ? lvErrorRequestHeaders : lvRequestHeaders;
-    TMemo& requestBody = isErrorReport ? mmErrorRequestBody : mmRequestBody;
-    SetErrorTabsVisible(isErrorReport);
-
-    requestBody.SetText(client->GetBody());
-    ShowHeaders(requestHeaders, client->GetHeaders());
-    ExchangeRecord& record = BeginExchange(client, event, result);
+    ShowRequest(client, isErrorReport);
+    const auto* report = dynamic_cast<const ErrorEvent*>(event.get());
+    const WebhookEvent& named = report && report->event ? *report->event : *event;
+    const auto* counted = dynamic_cast<const DefaultEvent*>(&named);
+    ExchangeRecord& record =
+        BeginExchange(client, result, isErrorReport ? ExchangeKind::ErrorReport : ExchangeKind::Event,
+                      EventNameOf(named), counted ? counted->header.eventCounter : 0);
 
     // The answer to an error report is neither shown nor checked.
     if (isErrorReport) {
         record.verdict = kVerdictNotChecked;
         return -1;
     }
+    return CheckAnswer(record, result, std::move(digest), json,
+                       [&](const Error& error) { ReportErrorToConsumer(error, client, event); });
+}
 
+int TForm1::CheckAnswer(ExchangeRecord& record, const WebhookResult& result, AnswerDigest digest,
+                        boost::optional<Json::Value>& json, const std::function<void(const Error&)>& report) {
     const std::string& body = result.response.GetBody();
     mmResponseBody.SetLines(std::move(digest.bodyLines));
 
@@ -140,7 +151,8 @@ int TForm1::VerifyResponse(const ClientPtr& client, const EventPtr& event, const
         const Error error(DbStringFromWebhookErrorCode(code), message);
         conclude(failed, &error);
         ExplainRefusal(record, code, result);
-        ReportErrorToConsumer(error, client, event);
+        if (report)
+            report(error);
     };
 
     const std::string& expected = digest.expectedSignature;
@@ -194,15 +206,13 @@ void TForm1::ReportErrorToConsumer(const Error& error, const ClientPtr& client, 
     VerifyResponse(client, report, result, AnswerDigest(), ignored);
 }
 
-ExchangeRecord& TForm1::BeginExchange(const ClientPtr& client, const EventPtr& event, const WebhookResult& result) {
+ExchangeRecord& TForm1::BeginExchange(const ClientPtr& client, const WebhookResult& result, ExchangeKind kind,
+                                      const std::string& eventName, int64_t eventCounter) {
     ExchangeRecord record;
-    const auto* report = dynamic_cast<const ErrorEvent*>(event.get());
-    record.kind = report ? ExchangeKind::ErrorReport : ExchangeKind::Event;
+    record.kind = kind;
     record.time = orvlib::FormatIso8601(orvlib::Now());
-    const WebhookEvent& named = report && report->event ? *report->event : *event;
-    record.eventName = EventNameOf(named);
-    if (const auto* counted = dynamic_cast<const DefaultEvent*>(&named))
-        record.eventCounter = counted->header.eventCounter;
+    record.eventName = eventName;
+    record.eventCounter = eventCounter;
     record.url = result.url;
     record.selfSigned = chkSelfSigned.Checked();
     record.requestHeaders = client->GetHeaders();

@@ -42,6 +42,10 @@ bool TForm1::Press(TControl& control) {
         {&spdPollExternalPayment, &TForm1::spdPollExternalPaymentClick},
         {&spdRequestCancelExternalPayment, &TForm1::spdRequestCancelExternalPaymentClick},
         {&spdCancelExternalPayment, &TForm1::spdCancelExternalPaymentClick},
+        {&btnHistoryResend, &TForm1::btnHistoryResendClick},
+        {&btnHistoryCopyCurl, &TForm1::btnHistoryCopyCurlClick},
+        {&btnHistoryCopyResponse, &TForm1::btnHistoryCopyResponseClick},
+        {&btnHistoryClear, &TForm1::btnHistoryClearClick},
     };
     Handler handler = nullptr;
     for (const auto& [button, buttonHandler] : handlers)

@@ -9,6 +9,7 @@
 #include "Controls.h"
 #include "ExchangeRecord.h"
 #include "GridViewClass.h"
+#include "History.h"
 #include "TGridControl.h"
 #include "Toolkit.h"
 
@@ -21,6 +22,7 @@
 #include <boost/shared_ptr.hpp>
 #include <json/value.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -150,13 +152,26 @@ public:
     TPageControl PageControl2;
 
     // --- Checks: why an answer was accepted or refused, and how long the exchange took -------
-    TTabSheet TabSheetChecks; // the last tab of PageControl2
+    TTabSheet TabSheetChecks;
     TListView lvChecks;
     TPanel pnlVerdict; // beside the status strip
     TEdit edtTiming;   // beside the status strip, read-only
 
     // --- Cancel: ends the blocking exchange in flight ----------------------------------------
     TButton btnCancelExchange; // beside the status strip; enabled only while an exchange blocks
+
+    // --- History: every exchange of this and earlier runs ------------------------------------
+    TTabSheet TabSheetHistory; // the last tab of PageControl2
+    TEdit edtHistoryFilter;
+    TListView lvHistory; // newest first
+    TButton btnHistoryResend;
+    TButton btnHistoryCopyCurl;
+    TButton btnHistoryCopyResponse;
+    TButton btnHistoryClear;
+    // The chosen entry whole, read-only and fixed-pitch.
+    TMemo mmHistoryRequest;
+    TMemo mmHistoryResponse;
+    TListView lvHistoryChecks;
 
     // --- Window state -----------------------------------------------------------------------
     UTF8String productName;
@@ -274,6 +289,8 @@ public:
     void ReportErrorToConsumer(const Tarn::Webhooks::Error& error, const ClientPtr& client,
                                const EventPtr& event);
     void ResetExchangeDisplay();
+    // The request of the client's last exchange in the request tabs (the error tabs for a report).
+    void ShowRequest(const ClientPtr& client, bool errorReport);
     void ShowHttpStatus(int httpCode, short curlCode, const std::string& reasonPhrase);
     void SetErrorTabsVisible(bool visible);
     void AddMessages(const std::vector<UTF8String>& texts, bool clearFirst);
@@ -293,6 +310,25 @@ public:
     // to those of the event it reports on).
     void ShowChecks(const ExchangeRecord& record);
     void ResetChecksDisplay();
+    // The rows the Checks tab shows for an event's record.
+    static std::vector<std::vector<std::string>> CheckRows(const ExchangeRecord& record,
+                                                           char decimalSeparator);
+
+    // --- History ----------------------------------------------------------------------------
+    std::string HistoryFilePath() const;
+    // Reads history.jsonl into the list; damaged lines are counted in one message.
+    void LoadHistory();
+    // Returns once every entry so far is in history.jsonl.
+    void FlushHistory();
+    const History& HistoryEntries() const { return history_; }
+    void edtHistoryFilterChange();
+    void lvHistorySelectItem();
+    // Sends the chosen request again as it was: a duplicate delivery, checked and shown but
+    // never applied; the event counter stays.
+    void btnHistoryResendClick();
+    void btnHistoryCopyCurlClick();
+    void btnHistoryCopyResponseClick();
+    void btnHistoryClearClick();
 
     // --- Line changes -----------------------------------------------------------------------
     bool ApplyDefaultResp(const Tarn::Webhooks::DefaultResp& response, const ClientPtr& client,
@@ -383,8 +419,13 @@ private:
     TSpeedButton* OptionButton(int n);
 
     // A record for the exchange VerifyResponse is looking at, kept until PublishExchanges.
-    ExchangeRecord& BeginExchange(const ClientPtr& client, const EventPtr& event,
-                                  const Tarn::Webhooks::WebhookResult& result);
+    ExchangeRecord& BeginExchange(const ClientPtr& client, const Tarn::Webhooks::WebhookResult& result,
+                                  ExchangeKind kind, const std::string& eventName, int64_t eventCounter);
+    // The answer's status, headers and body on screen and its checks in record; a refused
+    // answer goes to report (when given). Returns the HTTP status, -1 for a refused answer.
+    int CheckAnswer(ExchangeRecord& record, const Tarn::Webhooks::WebhookResult& result, AnswerDigest digest,
+                    boost::optional<Json::Value>& json,
+                    const std::function<void(const Tarn::Webhooks::Error&)>& report);
     // The record of the event whose answer is being read and applied; nullptr when none.
     ExchangeRecord* CurrentExchange();
     std::deque<ExchangeRecord> pendingExchanges_; // a deque: a record's place stays while reports are added
@@ -404,6 +445,17 @@ private:
     // The client of the blocking exchange in flight, for btnCancelExchangeClick.
     std::mutex exchangeMutex_;
     ClientPtr exchangeInFlight_;
+
+    // The history's entries, those the filter shows (lvHistory's rows, newest first), and its file.
+    void AddToHistory(const ExchangeRecord& record);
+    void ShowHistoryEntries();
+    void ShowHistoryEntry();
+    std::shared_ptr<const ExchangeRecord> ChosenHistoryRecord() const;
+    History history_;
+    std::deque<History::EntryPtr> shownHistory_;
+    std::string historyFilter_; // as applied to shownHistory_, in lower case
+    std::shared_ptr<std::atomic<bool>> historyFailureTold_ = std::make_shared<std::atomic<bool>>(false);
+    HistoryFile historyFile_;
 
     // Writes event-counter.ini. Declared last, so it is destroyed first: the last counter is
     // in its file before anything else of the window goes.

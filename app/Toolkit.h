@@ -17,6 +17,10 @@ public:
     // user cancels.
     virtual std::optional<std::string> AskSaveFileName(const std::string& title,
                                                        const std::string& suggestedName) = 0;
+    // A modal question with Yes and No buttons; true for Yes.
+    virtual bool AskYesNo(const std::string& question) = 0;
+    // Puts text on the system clipboard.
+    virtual void SetClipboardText(const std::string& text) = 0;
     // Handles pending window messages once.
     virtual void ProcessMessages() = 0;
     // Runs fn on the window's thread and waits for it (runs it at once on the window's thread).

@@ -632,12 +632,6 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, const We
 WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::string body) {
     // An error report follows the exchange it reports on; its trace is added to that one, so
     // the debug file shows both the wrong answer and the report.
-    const bool appendTrace = eventName == ErrorEventName;
-    WebhookResult result;
-    const std::string url = baseUrl_ + eventName;
-    // What the trace and the window show; only a URL without a password is ever sent.
-    result.url = UrlWithoutPassword(url);
-
     lastBody_ = std::move(body);
     lastHeaders_.clear();
     lastHeaders_["Accept"] = "application/json";
@@ -646,6 +640,21 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
     lastHeaders_["X-Orvel-Event"] = eventName;
     lastHeaders_["X-Orvel-Signature"] = sign(lastBody_);
     lastHeaders_["X-Orvel-Subscription-Id"] = subscriptionId_;
+    return Transmit(baseUrl_ + eventName, eventName == ErrorEventName);
+}
+
+WebhookResult WebhookConsumerClient::resend(const std::string& url,
+                                            const std::map<std::string, std::string>& headers,
+                                            const std::string& body) {
+    lastBody_ = body;
+    lastHeaders_ = headers;
+    return Transmit(url, false);
+}
+
+WebhookResult WebhookConsumerClient::Transmit(const std::string& url, bool appendTrace) {
+    WebhookResult result;
+    // What the trace and the window show; only a URL without a password is ever sent.
+    result.url = UrlWithoutPassword(url);
 
     // Built in one buffer: the trace is on every press's path.
     std::string trace;
@@ -680,15 +689,23 @@ WebhookResult WebhookConsumerClient::send(const std::string& eventName, std::str
 
     if (cancelled_)
         return fail(CURLE_ABORTED_BY_CALLBACK, "The exchange was cancelled; nothing was sent.");
-    const std::string urlProblem = BaseUrlProblem(baseUrl_);
+    // The whole address is held to what a base URL must be: a resent one comes from a history
+    // file, not from this client's checked base URL.
+    const std::string urlProblem = BaseUrlProblem(url);
     if (!urlProblem.empty())
         return fail(CURLE_URL_MALFORMAT, urlProblem + " Nothing was sent.");
-    // A line break in a header value would let the subscription id inject headers or a second
-    // request; nothing goes out.
-    if (HasControlCharacter(subscriptionId_))
+    // A line break in a header value would let the subscription id (or an edited history) inject
+    // headers or a second request; nothing goes out.
+    for (const auto& header : lastHeaders_) {
+        if (!HasControlCharacter(header.first) && !HasControlCharacter(header.second) &&
+            !header.first.empty())
+            continue;
         return fail(
             CURLE_BAD_FUNCTION_ARGUMENT,
-            "The subscription id holds a control character (such as a line break); nothing was sent.");
+            header.first == "X-Orvel-Subscription-Id"
+                ? "The subscription id holds a control character (such as a line break); nothing was sent."
+                : "The header " + header.first + " holds a control character; nothing was sent.");
+    }
     if (lastBody_.size() > MAX_REQUEST_BODY)
         return fail(CURLE_FILESIZE_EXCEEDED, "The request body is larger than " +
                                                  std::to_string(MAX_REQUEST_BODY) +

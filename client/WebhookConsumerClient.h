@@ -106,6 +106,10 @@ public:
     // a transport error. The one call that may come from another thread than the exchange's.
     void Cancel();
     bool IsCancelled() const { return cancelled_; }
+    // Sends body with exactly these headers (the signature among them) to url again: a
+    // duplicate delivery of a request sent before. Nothing is signed or added anew.
+    WebhookResult resend(const std::string& url, const std::map<std::string, std::string>& headers,
+                         const std::string& body);
 
     // Body and headers of the last request sent.
     const std::string& GetBody() const { return lastBody_; }
@@ -124,6 +128,9 @@ public:
 private:
     WebhookResult send(const std::string& eventName, const WebhookEvent& event);
     WebhookResult send(const std::string& eventName, std::string body);
+    // Puts lastBody_ with lastHeaders_ on the wire to url; an error report's trace is added to
+    // the one before.
+    WebhookResult Transmit(const std::string& url, bool appendTrace);
     void WriteTrace(const std::string& text, bool append);
     // WriteTrace now, or when the deferred trace is due.
     void StoreTrace(std::string text, bool append);

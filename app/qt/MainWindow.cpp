@@ -23,6 +23,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
@@ -506,7 +507,37 @@ QWidget* MainWindow::BuildExchangeTabs() {
          page(f.TabSheet3, ListView(f.lvResponseHeaders)), page(f.TabSheet4, MemoView(f.mmResponseBody)),
          page(f.TabSheetErrorRequestHeaders, ListView(f.lvErrorRequestHeaders)),
          page(f.TabSheetErrorRequestBody, MemoView(f.mmErrorRequestBody)),
-         page(f.TabSheetChecks, ListView(f.lvChecks))});
+         page(f.TabSheetChecks, ListView(f.lvChecks)), page(f.TabSheetHistory, BuildHistoryTab())});
+}
+
+QWidget* MainWindow::BuildHistoryTab() {
+    TForm1& f = form_;
+    // The list with its filter and buttons on the left, the chosen entry whole on the right.
+    auto* left = new QWidget;
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(Row({Label(f.edtHistoryFilter), Edit(f.edtHistoryFilter)}));
+    QTreeWidget* list = ListView(f.lvHistory);
+    list->header()->resizeSection(0, list->fontMetrics().averageCharWidth() * 13);
+    leftLayout->addWidget(list, 1);
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(Button(f.btnHistoryResend), 0, 0);
+    buttons->addWidget(Button(f.btnHistoryCopyCurl), 0, 1);
+    buttons->addWidget(Button(f.btnHistoryCopyResponse), 1, 0);
+    buttons->addWidget(Button(f.btnHistoryClear), 1, 1);
+    leftLayout->addLayout(buttons);
+
+    auto* entry = new QSplitter(Qt::Vertical);
+    entry->addWidget(MemoView(f.mmHistoryRequest));
+    entry->addWidget(MemoView(f.mmHistoryResponse));
+    entry->addWidget(ListView(f.lvHistoryChecks));
+
+    auto* splitter = new QSplitter(Qt::Horizontal);
+    splitter->addWidget(left);
+    splitter->addWidget(entry);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
+    return splitter;
 }
 
 // --- Bindings -------------------------------------------------------------------------------
@@ -677,16 +708,43 @@ QTreeWidget* MainWindow::ListView(TListView& list) {
         columns << ToQString(column);
     widget->setHeaderLabels(columns);
     widget->header()->resizeSection(0, widget->fontMetrics().averageCharWidth() * 24);
-    Bind(list, widget, [&list, widget] {
-        widget->clear();
-        QList<QTreeWidgetItem*> items;
-        for (const auto& row : list.Items()) {
-            QStringList texts;
-            for (const auto& text : row)
-                texts << ToQString(text);
-            items << new QTreeWidgetItem(texts);
+    auto item = [](const std::vector<std::string>& row) {
+        QStringList texts;
+        for (const auto& text : row)
+            texts << ToQString(text);
+        return new QTreeWidgetItem(texts);
+    };
+    // The rows are drawn anew only when they changed, not when the chosen one did.
+    auto shownVersion = std::make_shared<uint64_t>(std::numeric_limits<uint64_t>::max());
+    Bind(list, widget, [&list, widget, item, shownVersion] {
+        if (*shownVersion != list.ItemsVersion()) {
+            *shownVersion = list.ItemsVersion();
+            widget->clear();
+            QList<QTreeWidgetItem*> items;
+            for (const auto& row : list.Items())
+                items << item(row);
+            widget->addTopLevelItems(items);
         }
-        widget->addTopLevelItems(items);
+        QTreeWidgetItem* chosen = list.ItemIndex() >= 0 ? widget->topLevelItem(list.ItemIndex()) : nullptr;
+        if (widget->currentItem() != chosen) {
+            widget->setCurrentItem(chosen);
+            if (!chosen)
+                widget->clearSelection();
+        }
+    });
+    list.RowChanged.Connect([bindings = bindings_, guard = QPointer<QTreeWidget>(widget), &list, item] {
+        if (bindings->dead || !guard)
+            return;
+        const QSignalBlocker blocker(guard.data());
+        const TListView::RowChange& change = list.LastRowChange();
+        if (change.inserted)
+            guard->insertTopLevelItem(change.index,
+                                      item(list.Items()[static_cast<std::size_t>(change.index)]));
+        else
+            delete guard->takeTopLevelItem(change.index);
+    });
+    connect(widget, &QTreeWidget::currentItemChanged, this, [this, &list, widget](QTreeWidgetItem* current) {
+        FromWidget(widget, [&] { list.SetItemIndex(current ? widget->indexOfTopLevelItem(current) : -1); });
     });
     return widget;
 }

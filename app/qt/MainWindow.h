@@ -54,6 +54,7 @@ private:
     QWidget* BuildExternalPaymentTab();
     QWidget* BuildPanel2();
     QWidget* BuildExchangeTabs();
+    QWidget* BuildHistoryTab();
 
     // One widget per control kind, bound both ways.
     QLineEdit* Edit(TEdit& edit);

@@ -4,6 +4,7 @@
 #include "TaskThreads.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -115,6 +116,21 @@ std::optional<std::string> QtToolkit::AskSaveFileName(const std::string& title,
     if (path.isEmpty())
         return std::nullopt;
     return path.toStdString();
+}
+
+bool QtToolkit::AskYesNo(const std::string& question) {
+    QMessageBox box(mainWindow_.data());
+    box.setWindowTitle(QApplication::applicationDisplayName());
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(QMessageBox::Question);
+    box.setText(QString::fromStdString(question));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtToolkit::SetClipboardText(const std::string& text) {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
 void QtToolkit::ProcessMessages() {

@@ -23,6 +23,9 @@ public:
     void ShowMessage(const std::string& text) override;
     std::optional<std::string> AskSaveFileName(const std::string& title,
                                                const std::string& suggestedName) override;
+    // Both on the GUI thread only, as every button handler runs.
+    bool AskYesNo(const std::string& question) override;
+    void SetClipboardText(const std::string& text) override;
     void ProcessMessages() override;
     bool Synchronize(std::function<void()> fn) override;
     void Queue(std::function<void()> fn) override;

@@ -173,6 +173,42 @@ TEST(ControlTest, ListViewKeepsItsColumnsAndRows) {
     EXPECT_EQ(2, changes.count);
 }
 
+TEST(ControlTest, ListViewRowsInsertedAndDeletedKeepTheChosenRow) {
+    TListView list("lv", {"Event"});
+    ChangeCounter changes(list);
+    int rowChanges = 0, selections = 0;
+    list.RowChanged.Connect([&] { ++rowChanges; });
+    list.OnSelectItem = [&] { ++selections; };
+    list.SetItems({{"b"}, {"c"}});
+    const uint64_t version = list.ItemsVersion();
+    list.SetItemIndex(1);
+    EXPECT_EQ(1, selections);
+    list.SetItemIndex(5); // no such row
+    EXPECT_EQ(1, list.ItemIndex());
+
+    list.InsertItem(0, {"a"});
+    EXPECT_EQ((TListView::Rows{{"a"}, {"b"}, {"c"}}), list.Items());
+    EXPECT_EQ(2, list.ItemIndex()) << "still row c";
+    EXPECT_TRUE(list.LastRowChange().inserted);
+    list.DeleteItem(0);
+    EXPECT_EQ(1, list.ItemIndex());
+    EXPECT_EQ(version, list.ItemsVersion()) << "rows inserted or deleted are not a new list";
+    EXPECT_EQ(2, rowChanges);
+    EXPECT_EQ(1, selections) << "the same row stayed chosen";
+
+    const int announced = changes.count;
+    list.DeleteItem(1); // the chosen row goes
+    EXPECT_EQ(-1, list.ItemIndex());
+    EXPECT_EQ(2, selections);
+    EXPECT_FALSE(list.LastRowChange().inserted);
+    EXPECT_EQ(1, list.LastRowChange().index);
+    EXPECT_EQ(announced + 1, changes.count) << "the choice that went is announced";
+    list.SetItemIndex(0);
+    list.SetItems({{"x"}});
+    EXPECT_EQ(-1, list.ItemIndex()) << "a new list has no chosen row";
+    EXPECT_NE(version, list.ItemsVersion());
+}
+
 // --- Page control ---------------------------------------------------------------------------
 
 TEST(PageControlTest, ActivePageByIndexAndByPage) {

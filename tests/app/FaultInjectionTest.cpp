@@ -527,6 +527,7 @@ TEST_F(FaultInjectionTest, CounterThatCannotBeStoredAfterASend) {
         [{"lineId": "2c9e4b1a-7d3f-4e6a-9b8c-0d1e2f3a4b5c", "text": "Tea"}]}}]}})");
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
     form->FlushEventCounter();
+    form->FlushHistory();
     toolkit->ProcessMessages();
     ASSERT_EQ(toolkit->Messages().size(), 1u);
     const std::string message = toolkit->Messages()[0];
@@ -539,7 +540,8 @@ TEST_F(FaultInjectionTest, CounterThatCannotBeStoredAfterASend) {
     EXPECT_EQ(form->edtEventId.Text(), "3");
     EXPECT_TRUE(form->spdStartSession.Enabled());
     EXPECT_EQ(ReadFile(CounterFile()), storedBefore);
-    EXPECT_EQ(FilesIn(Folder()), (std::vector<std::string>{"config.ini", "event-counter.ini"}));
+    EXPECT_EQ(FilesIn(Folder()),
+              (std::vector<std::string>{"config.ini", "event-counter.ini", "history.jsonl"}));
     EXPECT_EQ(ReadFile(ConfigFile()), savedConfig);
 
     // The next event carries the next number, not one the consumer has already seen.
@@ -591,6 +593,7 @@ TEST_F(FaultInjectionTest, ReadOnlyDataFolder) {
                         "InterruptedSaveKeepsThePreviousFile cover failed writes for root";
     ASSERT_EQ(Press(&TForm1::spdStartSessionClick), "");
     form->FlushEventCounter();
+    form->FlushHistory(); // the history file is there: appending to it needs no folder rights
     const std::string storedCounter = ReadFile(CounterFile());
     ASSERT_EQ(chmod(Folder().c_str(), 0500), 0);
 
@@ -609,6 +612,7 @@ TEST_F(FaultInjectionTest, ReadOnlyDataFolder) {
     EXPECT_EQ(form->edtEventId.Text(), "3");
     EXPECT_EQ(ReadFile(ConfigFile()), savedConfig);
     EXPECT_EQ(ReadFile(CounterFile()), storedCounter);
-    EXPECT_EQ(FilesIn(Folder()), (std::vector<std::string>{"config.ini", "event-counter.ini"}));
+    EXPECT_EQ(FilesIn(Folder()),
+              (std::vector<std::string>{"config.ini", "event-counter.ini", "history.jsonl"}));
     ExpectGoodSend();
 }

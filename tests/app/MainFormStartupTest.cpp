@@ -134,6 +134,16 @@ const std::vector<Expected> kForm = {
     {"mmErrorRequestBody", "", "", Fixed},
     {"TabSheetChecks", "Checks", "", None},
     {"lvChecks", "", "", None},
+    {"TabSheetHistory", "History", "", None},
+    {"edtHistoryFilter", "", "Filter:", None},
+    {"lvHistory", "", "", None},
+    {"btnHistoryResend", "Resend as is", "", Disabled},
+    {"btnHistoryCopyCurl", "Copy as curl", "", Disabled},
+    {"btnHistoryCopyResponse", "Copy response", "", Disabled},
+    {"btnHistoryClear", "Clear", "", Disabled},
+    {"mmHistoryRequest", "", "", ReadOnly | Fixed},
+    {"mmHistoryResponse", "", "", ReadOnly | Fixed},
+    {"lvHistoryChecks", "", "", ReadOnly | Fixed},
 };
 
 class MainFormStartupTest : public ::testing::Test {
@@ -210,7 +220,8 @@ TEST_F(MainFormStartupTest, ListsTabsAndStatusStripStartAsTheFormDefinesThem) {
                                             &form->TabSheet4,
                                             &form->TabSheetErrorRequestHeaders,
                                             &form->TabSheetErrorRequestBody,
-                                            &form->TabSheetChecks};
+                                            &form->TabSheetChecks,
+                                            &form->TabSheetHistory};
     EXPECT_EQ(pages2, form->PageControl2.Pages());
     EXPECT_EQ(0, form->PageControl2.ActivePageIndex());
 

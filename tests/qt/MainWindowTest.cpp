@@ -17,6 +17,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -537,7 +538,7 @@ TEST_F(MainWindowTest, TheChecksTabAndTheVerdictShowARefusedAnswer) {
     TypeLine(0, "1001", "Coffee", "2", "2.5");
 
     QTabWidget* exchange = Tabs(form.PageControl2);
-    const int checksTab = exchange->count() - 1;
+    const int checksTab = exchange->indexOf(Find<QWidget>(form.TabSheetChecks));
     EXPECT_EQ(exchange->widget(checksTab)->objectName(), QStringLiteral("TabSheetChecks"));
     EXPECT_EQ(exchange->tabText(checksTab), QStringLiteral("Checks"));
     auto* list = Find<QTreeWidget>(form.lvChecks);
@@ -746,6 +747,97 @@ TEST_F(MainWindowTest, TheFocusStaysPutThroughAPollAndDisabledBoxesStayReadable)
     EXPECT_FALSE(title->isEnabled());
     EXPECT_EQ(title->palette().color(QPalette::Disabled, QPalette::Text),
               title->palette().color(QPalette::Active, QPalette::Text));
+}
+
+// The History tab through the window: the last tab, a row per exchange, the chosen entry whole,
+// the filter as one types, the copy buttons filling the clipboard and a resend on top. Leaves a
+// screenshot of the History tab.
+TEST_F(MainWindowTest, TheHistoryTabShowsTheChosenEntryAndCopiesIt) {
+    testsupport::ConsumerOptions options;
+    options.secret = "b3J2ZWwtd2ViaG9vay10ZXN0ZXItZGVtby1zZWNyZXQ=";
+    options.demo = true;
+    testsupport::SampleConsumer consumer(options);
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    form.edtBaseURL.SetText(consumer.BaseUrl());
+    form.edtSecret.SetText(options.secret);
+    form.edtSubscriptionId.SetText("demo-subscription");
+    form.chkBlockingCall.SetChecked(true);
+    ShowSessionTab();
+    Click(form.btnGenerate);
+    Click(form.spdRegelToevoegen);
+    TypeLine(0, "1001", "Coffee", "2", "2.5");
+    Click(form.spdStartSession);
+    Click(form.spdPauseSession); // refused: an error report follows
+    Click(form.spdResumeSession);
+
+    QTabWidget* exchange = Tabs(form.PageControl2);
+    EXPECT_EQ(exchange->widget(exchange->count() - 1)->objectName(), QStringLiteral("TabSheetHistory"));
+    EXPECT_EQ(exchange->tabText(exchange->count() - 1), QStringLiteral("History"));
+    exchange->setCurrentIndex(exchange->count() - 1);
+    window.resize(1100, 900);
+    QApplication::processEvents();
+
+    auto* list = Find<QTreeWidget>(form.lvHistory);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->topLevelItemCount(), 4);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("resumeSession"));
+    EXPECT_EQ(list->topLevelItem(1)->text(1), QStringLiteral("error (pauseSession)"));
+    EXPECT_EQ(list->topLevelItem(2)->text(4), QStringLiteral("INVALID_SIGNATURE"));
+    auto* copyCurl = Find<QPushButton>(form.btnHistoryCopyCurl);
+    EXPECT_FALSE(copyCurl->isEnabled());
+
+    // Choosing the refused entry shows it whole, in fixed-pitch views.
+    const QRect row = list->visualItemRect(list->topLevelItem(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, row.center());
+    EXPECT_EQ(form.lvHistory.ItemIndex(), 2);
+    auto* request = Find<LineView>(form.mmHistoryRequest); // a view: read-only
+    ASSERT_NE(request, nullptr);
+    EXPECT_TRUE(request->Text().startsWith(Q("POST " + consumer.BaseUrl() + "pauseSession")));
+    EXPECT_EQ(request->font().family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+    EXPECT_TRUE(Find<LineView>(form.mmHistoryResponse)->Text().startsWith(QStringLiteral("HTTP/1.1 200")));
+    EXPECT_FALSE(Find<QTreeWidget>(form.lvHistoryChecks)
+                     ->findItems(QStringLiteral("Signature diagnosis"), Qt::MatchExactly)
+                     .isEmpty());
+
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    Click(form.btnHistoryCopyCurl);
+    EXPECT_TRUE(
+        clipboard->text().startsWith(QStringLiteral("curl -sS -i -X POST -H 'Accept: application/json'")))
+        << clipboard->text().toStdString();
+    EXPECT_TRUE(clipboard->text().endsWith(Q("'" + consumer.BaseUrl() + "pauseSession'")));
+    Click(form.btnHistoryCopyResponse);
+    EXPECT_TRUE(clipboard->text().startsWith(QStringLiteral("HTTP/1.1 200 OK\r\n")))
+        << clipboard->text().toStdString();
+
+    // A resend goes on top; the chosen entry stays chosen below it.
+    Click(form.btnHistoryResend);
+    EXPECT_TRUE(boxes.texts.empty());
+    ASSERT_EQ(list->topLevelItemCount(), 5);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("pauseSession (resend)"));
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(3));
+
+    // Typing in the filter box narrows the list at each key.
+    auto* filter = Find<QLineEdit>(form.edtHistoryFilter);
+    filter->setFocus();
+    QTest::keyClicks(filter, QStringLiteral("resume"));
+    EXPECT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("resumeSession"));
+    QTest::keyClick(filter, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(filter, QStringLiteral("pause"));
+    EXPECT_EQ(list->topLevelItemCount(), 3);
+
+    form.edtHistoryFilter.SetText("");
+    EXPECT_EQ(list->topLevelItemCount(), 5);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->visualItemRect(list->topLevelItem(3)).center());
+    for (int c = 0; c < list->columnCount(); ++c)
+        list->resizeColumnToContents(c);
+    QApplication::processEvents();
+    const QPixmap shot = window.grab();
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_TRUE(shot.save(QStringLiteral("history-tab.png")));
 }
 
 } // namespace
