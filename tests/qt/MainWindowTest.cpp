@@ -45,6 +45,9 @@
 
 namespace {
 
+// The secret the sample consumer's demo signs with.
+constexpr const char* kDemoSecret = "b3J2ZWwtd2ViaG9vay10ZXN0ZXItZGVtby1zZWNyZXQ=";
+
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -120,6 +123,28 @@ protected:
         Type(row, "text", QString::fromUtf8(text));
         Type(row, "quantity", QString::fromUtf8(quantity));
         Type(row, "priceIncl", QString::fromUtf8(price));
+    }
+
+    static testsupport::ConsumerOptions DemoConsumerOptions() {
+        testsupport::ConsumerOptions options;
+        options.secret = kDemoSecret;
+        options.demo = true;
+        return options;
+    }
+
+    // The window shown, set up for the demo consumer with blocking calls, and a sale of one line
+    // started (not sent yet).
+    void StartASaleWithTheDemoConsumer(const testsupport::SampleConsumer& consumer) {
+        window.Start();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        form.edtBaseURL.SetText(consumer.BaseUrl());
+        form.edtSecret.SetText(kDemoSecret);
+        form.edtSubscriptionId.SetText("demo-subscription");
+        form.chkBlockingCall.SetChecked(true);
+        ShowSessionTab();
+        Click(form.btnGenerate);
+        Click(form.spdRegelToevoegen);
+        TypeLine(0, "1001", "Coffee", "2", "2.5");
     }
 
     ApplicationInstance application;
@@ -522,20 +547,8 @@ TEST_F(MainWindowTest, SendingThroughTheWindowShowsTheExchange) {
 // 200 answer signed wrongly turns the verdict red beside a status strip that still shows 200 on
 // green. Leaves a screenshot of the Checks tab.
 TEST_F(MainWindowTest, TheChecksTabAndTheVerdictShowARefusedAnswer) {
-    testsupport::ConsumerOptions options;
-    options.secret = "b3J2ZWwtd2ViaG9vay10ZXN0ZXItZGVtby1zZWNyZXQ=";
-    options.demo = true;
-    testsupport::SampleConsumer consumer(options);
-    window.Start();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    form.edtBaseURL.SetText(consumer.BaseUrl());
-    form.edtSecret.SetText(options.secret);
-    form.edtSubscriptionId.SetText("demo-subscription");
-    form.chkBlockingCall.SetChecked(true);
-    ShowSessionTab();
-    Click(form.btnGenerate);
-    Click(form.spdRegelToevoegen);
-    TypeLine(0, "1001", "Coffee", "2", "2.5");
+    const testsupport::SampleConsumer consumer(DemoConsumerOptions());
+    StartASaleWithTheDemoConsumer(consumer);
 
     QTabWidget* exchange = Tabs(form.PageControl2);
     const int checksTab = exchange->indexOf(Find<QWidget>(form.TabSheetChecks));
@@ -753,20 +766,8 @@ TEST_F(MainWindowTest, TheFocusStaysPutThroughAPollAndDisabledBoxesStayReadable)
 // the filter as one types, the copy buttons filling the clipboard and a resend on top. Leaves a
 // screenshot of the History tab.
 TEST_F(MainWindowTest, TheHistoryTabShowsTheChosenEntryAndCopiesIt) {
-    testsupport::ConsumerOptions options;
-    options.secret = "b3J2ZWwtd2ViaG9vay10ZXN0ZXItZGVtby1zZWNyZXQ=";
-    options.demo = true;
-    testsupport::SampleConsumer consumer(options);
-    window.Start();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    form.edtBaseURL.SetText(consumer.BaseUrl());
-    form.edtSecret.SetText(options.secret);
-    form.edtSubscriptionId.SetText("demo-subscription");
-    form.chkBlockingCall.SetChecked(true);
-    ShowSessionTab();
-    Click(form.btnGenerate);
-    Click(form.spdRegelToevoegen);
-    TypeLine(0, "1001", "Coffee", "2", "2.5");
+    const testsupport::SampleConsumer consumer(DemoConsumerOptions());
+    StartASaleWithTheDemoConsumer(consumer);
     Click(form.spdStartSession);
     Click(form.spdPauseSession); // refused: an error report follows
     Click(form.spdResumeSession);
