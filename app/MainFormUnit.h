@@ -152,7 +152,7 @@ public:
     TPageControl PageControl2;
 
     // --- Checks: why an answer was accepted or refused, and how long the exchange took -------
-    TTabSheet TabSheetChecks;
+    TTabSheet TabSheetChecks; // the last tab of PageControl2
     TListView lvChecks;
     TPanel pnlVerdict; // beside the status strip
     TEdit edtTiming;   // beside the status strip, read-only
@@ -161,7 +161,7 @@ public:
     TButton btnCancelExchange; // beside the status strip; enabled only while an exchange blocks
 
     // --- History: every exchange of this and earlier runs ------------------------------------
-    TTabSheet TabSheetHistory; // the last tab of PageControl2
+    TTabSheet TabSheetHistory; // after Checks, at the end of PageControl2
     TEdit edtHistoryFilter;
     TListView lvHistory; // newest first
     TButton btnHistoryResend;
