@@ -1,5 +1,7 @@
 #include "History.h"
 
+#include "OrvLib.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -533,20 +535,9 @@ std::string HeaderBlock(const std::map<std::string, std::string>& headers) {
 }
 
 void WriteAll(int fd, const std::string& text, const std::string& path) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            throw std::runtime_error("The history cannot be written to " + path + ": " +
-                                     std::strerror(errno));
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
+    if (!orvlib::WriteAll(fd, text))
+        throw std::runtime_error("The history cannot be written to " + path + ": " + std::strerror(errno));
 }
-
 // Opens path for writing, private to its owner whatever it was before.
 int OpenPrivate(const std::string& path, int flags) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | flags, 0600);

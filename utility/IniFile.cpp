@@ -74,17 +74,6 @@ std::string ReadWholeFile(const std::string& path) {
     return complete ? text : std::string();
 }
 
-bool WriteAll(int fd, std::string_view content) {
-    while (!content.empty()) {
-        const ssize_t written = write(fd, content.data(), content.size());
-        if (written < 0 && errno != EINTR)
-            return false;
-        if (written > 0)
-            content.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // The temporary file of a save: closed and removed on every way out but a successful rename.
 struct TemporaryFile {
     std::string name;
@@ -244,7 +233,7 @@ void IniFile::UpdateFile(Durability durability) {
     };
     if (fchmod(temp.fd, 0600) != 0)
         fail("cannot set the permissions of");
-    if (!WriteAll(temp.fd, content))
+    if (!orvlib::WriteAll(temp.fd, content))
         fail("cannot write");
     if (durability == Durability::Flushed && fsync(temp.fd) != 0)
         fail("cannot flush to disk");

@@ -206,6 +206,18 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name.substr(start);
 }
 
+bool WriteAll(int fd, std::string_view content) {
+    while (!content.empty()) {
+        const ssize_t written = write(fd, content.data(), content.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        content.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
 double Now() {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();

@@ -39,6 +39,10 @@ std::string GetUserLocalAppDataPath();
 // folder + the platform's separator + name (no doubled separator).
 std::string JoinPath(const std::string& folder, const std::string& name);
 
+// Writes all of content to fd, retrying short writes and interruptions. False on failure, with
+// errno telling why.
+bool WriteAll(int fd, std::string_view content);
+
 // Date-times are doubles: days since 1899-12-30, the fraction being the time of day, local time.
 double Now();
 
