@@ -202,9 +202,8 @@ void TForm1::btnConfigOpslaanClick() {
     if (!ReadSessionFromGrid())
         return;
 
-    IniFile ini(ConfigFilePath());
-    // Keys of lines that no longer exist must not survive.
-    ini.EraseSection(kSection);
+    // The section is written anew: keys of lines that no longer exist must not survive.
+    IniFile ini(ConfigFilePath(), kSection);
 
     ini.WriteString(kSection, "subscription-id", edtSubscriptionId.Text());
     ini.WriteString(kSection, "secret", edtSecret.Text());
@@ -298,8 +297,7 @@ void TForm1::SaveEventCounter() {
     // Rewritten after every send: an atomic replace is enough, a flush per press is not worth it,
     // and the press does not wait for it.
     counterWriter_.Post([path, counter] {
-        IniFile ini(path);
-        ini.EraseSection(kSection);
+        IniFile ini(path, kSection);
         ini.WriteInteger(kSection, "event-counter", counter);
         ini.UpdateFile(IniFile::Durability::Atomic);
     });

@@ -119,13 +119,15 @@ TForm1::TForm1(Toolkit& toolkit_)
           });
       }),
       // A counter that could not be stored is told the way a failed button is, on the window's
-      // thread; the toolkit outlives the window. A chain of polls writes the counter about fifty
-      // times a second rather than after each of its thousand-odd sends.
+      // thread; the toolkit outlives the window. A send after a quiet spell is written at once; a
+      // chain of polls writes the counter four times a second rather than after each of its
+      // thousand-odd sends (each write creates and renames a file, which costs the sends more
+      // than the write itself).
       counterWriter_(
           [toolkit = &toolkit_](std::exception_ptr failure) {
               toolkit->Queue([toolkit, failure] { Application::HandleException(*toolkit, failure); });
           },
-          std::chrono::milliseconds(20)) {
+          std::chrono::milliseconds(250)) {
     // 1. The rest of the form: fonts, states and items.
     for (TControl* control : std::initializer_list<TControl*>{
              &edtSubscriptionId, &edtSecret, &edtBaseURL, &edtEventId, &edtBranchNumber, &edtWorkplaceNumber,

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,28 @@ bool IsLineBreak(char c) {
 
 bool HasLineBreak(std::string_view text) {
     return std::any_of(text.begin(), text.end(), IsLineBreak);
+}
+
+// The first line of text, taken off it.
+std::string_view TakeLine(std::string_view& text) {
+    const auto end = static_cast<std::size_t>(std::find_if(text.begin(), text.end(), IsLineBreak) - text.begin());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    return line;
+}
+
+// The name in a "[name]" line; none for any other line.
+std::optional<std::string_view> SectionName(std::string_view line) {
+    if (line.size() < 2 || line.front() != '[' || line.back() != ']')
+        return std::nullopt;
+    return line.substr(1, line.size() - 2);
+}
+
+std::size_t LinesBeforeNextSection(std::string_view text) {
+    std::size_t lines = 0;
+    while (!text.empty() && !SectionName(TakeLine(text)))
+        ++lines;
+    return lines;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -103,62 +126,99 @@ std::function<void(const std::string&)>& BeforeReplaceHook() {
 // ("\n", "\r\n", "\r\r\n" from a double conversion, a lone "\r"), and a carriage return never
 // stays inside a value (the writer refuses one, so whatever is read can be saved again).
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
+    Read(nullptr);
+}
+
+IniFile::IniFile(std::string path, std::string_view sectionLeftOut) : path_(std::move(path)) {
+    Read(&sectionLeftOut);
+}
+
+void IniFile::Read(const std::string_view* sectionLeftOut) {
     const std::string content = ReadWholeFile(path_);
     std::string_view text = content;
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3); // a byte order mark left by an editor
     Section* current = nullptr;
     while (!text.empty()) {
-        const auto end =
-            static_cast<std::size_t>(std::find_if(text.begin(), text.end(), IsLineBreak) - text.begin());
-        const std::string_view line = text.substr(0, end);
-        text.remove_prefix(std::min(end + 1, text.size()));
-        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            current = &SectionNamed(std::string(line.substr(1, line.size() - 2)));
+        const std::string_view line = TakeLine(text);
+        if (const auto name = SectionName(line)) {
+            // Room for the section's keys up front: no rehashing while a big one is read.
+            const std::size_t lines = LinesBeforeNextSection(text);
+            if (sectionLeftOut && *name == *sectionLeftOut) {
+                current = nullptr;
+                leftOut_ = *name;
+                leftOutLines_ += lines;
+            } else {
+                current = &SectionNamed(std::string(*name));
+                current->positions.reserve(current->entries.size() + lines);
+            }
             continue;
         }
         const std::size_t equals = line.find('=');
         if (!current || equals == std::string_view::npos || equals == 0)
             continue; // before any section, no "=", or no key
-        const auto [entry, added] =
-            current->values.try_emplace(std::string(line.substr(0, equals)), line.substr(equals + 1));
-        if (added)
-            current->order.push_back(&*entry);
+        current->Store(line.substr(0, equals), line.substr(equals + 1), false, &arena_);
     }
 }
 
-const std::string* IniFile::Find(const std::string& section, const std::string& key) const {
+void IniFile::Section::Store(std::string_view key, std::string_view value, bool replace,
+                             std::pmr::memory_resource* arena) {
+    // The copy is made before it is known to be needed: one lookup instead of two for a new key,
+    // and a few bytes left unused in the arena for a key stored again.
+    auto* bytes = static_cast<char*>(arena->allocate(key.size(), 1));
+    std::copy(key.begin(), key.end(), bytes);
+    const auto [place, added] = positions.try_emplace(std::string_view(bytes, key.size()), entries.size());
+    if (added)
+        entries.emplace_back(place->first, Text(value, arena));
+    else if (replace)
+        entries[place->second].second = value;
+}
+
+IniFile::Section* IniFile::SectionOf(const std::string& name) const {
     const auto s = std::find_if(sections_.begin(), sections_.end(),
-                                [&](const Section& candidate) { return candidate.name == section; });
-    if (s == sections_.end())
+                                [&](const std::unique_ptr<Section>& candidate) { return candidate->name == name; });
+    return s == sections_.end() ? nullptr : s->get();
+}
+
+const IniFile::Text* IniFile::Find(const std::string& section, const std::string& key) const {
+    const Section* s = SectionOf(section);
+    if (!s)
         return nullptr;
-    const auto found = s->values.find(key);
-    return found == s->values.end() ? nullptr : &found->second;
+    std::size_t position = s->nextRead.load(std::memory_order_relaxed);
+    if (position >= s->entries.size() || s->entries[position].first != key) {
+        const auto found = s->positions.find(key);
+        if (found == s->positions.end())
+            return nullptr;
+        position = found->second;
+    }
+    s->nextRead.store(position + 1, std::memory_order_relaxed);
+    return &s->entries[position].second;
 }
 
 IniFile::Section& IniFile::SectionNamed(const std::string& name) {
-    const auto s = std::find_if(sections_.begin(), sections_.end(),
-                                [&](const Section& candidate) { return candidate.name == name; });
-    if (s != sections_.end())
+    if (Section* s = SectionOf(name))
         return *s;
-    sections_.push_back(Section{name, {}, {}});
-    return sections_.back();
+    Section& s = *sections_.emplace_back(std::make_unique<Section>(name, &arena_));
+    // A section left out when the file was read, now written anew, gets about as many keys as it had.
+    if (name == leftOut_)
+        s.positions.reserve(leftOutLines_);
+    return s;
 }
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& def) const {
-    const std::string* value = Find(section, key);
-    return value ? *value : def;
+    const Text* value = Find(section, key);
+    return value ? std::string(*value) : def;
 }
 
 int32_t IniFile::ReadInteger(const std::string& section, const std::string& key, int32_t def) const {
-    const std::string* value = Find(section, key);
+    const Text* value = Find(section, key);
     int32_t result = def;
     return value && orvlib::TryParseInt32(*value, result) ? result : def;
 }
 
 bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
-    const std::string* value = Find(section, key);
+    const Text* value = Find(section, key);
     int32_t number = 0;
     return value && orvlib::TryParseInt32(*value, number) ? number != 0 : def;
 }
@@ -183,11 +243,7 @@ void IniFile::Put(const std::string& section, const std::string& key, std::strin
                                 "\" of " + path_ + ": " + problem + ".");
 
     // A key written before keeps its place and takes the last value.
-    Section& s = SectionNamed(section);
-    const auto [entry, added] = s.values.try_emplace(key);
-    entry->second = value;
-    if (added)
-        s.order.push_back(&*entry);
+    SectionNamed(section).Store(key, value, true, &arena_);
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key, std::string_view value) {
@@ -204,16 +260,16 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
 
 void IniFile::EraseSection(const std::string& section) {
     sections_.erase(std::remove_if(sections_.begin(), sections_.end(),
-                                   [&](const Section& s) { return s.name == section; }),
+                                   [&](const std::unique_ptr<Section>& s) { return s->name == section; }),
                     sections_.end());
 }
 
 void IniFile::UpdateFile(Durability durability) {
     std::string content;
-    for (const Section& s : sections_) {
-        content.append(&s == &sections_.front() ? "[" : "\n[").append(s.name).append("]\n");
-        for (const Entry* entry : s.order)
-            content.append(entry->first).append("=").append(entry->second).append("\n");
+    for (const auto& s : sections_) {
+        content.append(s == sections_.front() ? "[" : "\n[").append(s->name).append("]\n");
+        for (const auto& [key, value] : s->entries)
+            content.append(key).append("=").append(value).append("\n");
     }
 
     const std::string folder = FolderOf(path_);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <memory_resource>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,6 +28,9 @@ public:
 class IniFile {
 public:
     explicit IniFile(std::string path);
+    // Reads the file but for one section, which is then absent as after EraseSection: a caller
+    // that writes that section anew does not read a big one only to drop it.
+    IniFile(std::string path, std::string_view sectionLeftOut);
     IniFile(const IniFile&) = delete;
     IniFile& operator=(const IniFile&) = delete;
 
@@ -65,18 +71,36 @@ public:
     static void SetBeforeReplaceHookForTesting(std::function<void(const std::string& tempPath)> hook);
 
 private:
-    using Entry = std::pair<const std::string, std::string>;
+    // The keys and values live in one arena: a file of many thousands of keys is read, looked up
+    // and let go without an allocation of its own for each. An IniFile is read, changed and
+    // written in one go, so the bytes of a value replaced or a section erased staying in the
+    // arena until then cost little.
+    using Text = std::pmr::string;
     struct Section {
+        Section(std::string sectionName, std::pmr::memory_resource* arena)
+            : name(std::move(sectionName)), positions(arena) {}
+
         std::string name;
-        std::unordered_map<std::string, std::string> values;
-        // The entries of values in the order first written: a map's entries stay where they are
-        // while it grows and when it is moved.
-        std::vector<const Entry*> order;
+        // Each key, its bytes in the arena, with its place in entries.
+        std::pmr::unordered_map<std::string_view, std::size_t> positions;
+        std::vector<std::pair<std::string_view, Text>> entries; // in the order first written
+        // Keys are mostly read in the order they stand: the place where the next read looks
+        // first. A hint only, which threads reading at once may move under each other's feet.
+        mutable std::atomic<std::size_t> nextRead{0};
+
+        // A key keeps the place where it was first stored; replace says whether a later store
+        // replaces its value.
+        void Store(std::string_view key, std::string_view value, bool replace, std::pmr::memory_resource* arena);
     };
     std::string path_;
-    std::vector<Section> sections_; // in the order first written
+    std::pmr::monotonic_buffer_resource arena_;
+    std::vector<std::unique_ptr<Section>> sections_; // in the order first written
+    std::string leftOut_;           // the section the constructor left out, and its lines
+    std::size_t leftOutLines_ = 0;
 
-    const std::string* Find(const std::string& section, const std::string& key) const;
+    void Read(const std::string_view* sectionLeftOut);
+    Section* SectionOf(const std::string& name) const;
+    const Text* Find(const std::string& section, const std::string& key) const;
     Section& SectionNamed(const std::string& name);
     void Put(const std::string& section, const std::string& key, std::string_view value);
 };

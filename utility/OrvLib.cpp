@@ -29,7 +29,7 @@ bool IsDigit(char c) {
 constexpr int64_t kUnixEpochDay = 25569;
 constexpr int64_t kMillisecondsPerDay = 86400000;
 
-template <typename Int> bool TryParseSigned(const std::string& text, Int& value) {
+template <typename Int> bool TryParseSigned(std::string_view text, Int& value) {
     const char* first = text.data();
     const char* last = text.data() + text.size();
     if (first != last && *first == '+') {
@@ -101,7 +101,9 @@ double rondaf(double value, int decimals) {
     char shown[32];
     const char* end =
         std::to_chars(shown, shown + sizeof shown, std::fabs(value), std::chars_format::scientific, 14).ptr;
-    const std::string digits = shown[0] + std::string(shown + 2, 14);
+    char digits[15];
+    digits[0] = shown[0];
+    std::memcpy(digits + 1, shown + 2, 14);
     int exponent = 0;
     std::from_chars(shown[17] == '+' ? shown + 18 : shown + 17, end, exponent);
 
@@ -111,14 +113,20 @@ double rondaf(double value, int decimals) {
     if (keep < 0)
         return 0.0;
     // The digits from 10^exponent down to 10^-decimals, half away from zero: the magnitude up.
-    int64_t units = keep == 0 ? 0 : std::stoll(digits.substr(0, static_cast<std::size_t>(keep)));
-    if (digits[static_cast<std::size_t>(keep)] >= '5')
+    int64_t units = 0;
+    std::from_chars(digits, digits + keep, units);
+    if (digits[keep] >= '5')
         ++units;
     if (units == 0)
         return 0.0;
-    const std::string text = std::to_string(units) + "e" + std::to_string(-static_cast<int64_t>(decimals));
+    // units * 10^-decimals, read as the decimal number it is.
+    char text[48];
+    char* const last = text + sizeof text;
+    char* p = std::to_chars(text, last, units).ptr;
+    *p++ = 'e';
+    p = std::to_chars(p, last, -static_cast<int64_t>(decimals)).ptr;
     double result = 0.0;
-    if (std::from_chars(text.data(), text.data() + text.size(), result).ec != std::errc())
+    if (std::from_chars(text, p, result).ec != std::errc())
         return value;
     return value < 0 ? -result : result;
 }
@@ -262,11 +270,11 @@ std::string FormatIso8601(double dateTime) {
     return text;
 }
 
-bool TryParseInt64(const std::string& text, int64_t& value) {
+bool TryParseInt64(std::string_view text, int64_t& value) {
     return TryParseSigned(text, value);
 }
 
-bool TryParseInt32(const std::string& text, int32_t& value) {
+bool TryParseInt32(std::string_view text, int32_t& value) {
     return TryParseSigned(text, value);
 }
 

@@ -52,7 +52,7 @@ double Now();
 std::string FormatIso8601(double dateTime);
 
 // Checked conversions: an optional sign followed by decimal digits, nothing else, in range.
-bool TryParseInt64(const std::string& text, int64_t& value);
-bool TryParseInt32(const std::string& text, int32_t& value);
+bool TryParseInt64(std::string_view text, int64_t& value);
+bool TryParseInt32(std::string_view text, int32_t& value);
 
 } // namespace orvlib

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -152,25 +153,34 @@ TEST(IniFileTest, ReadsHandWrittenFiles) {
 // A save replaces one section of a file it has not read: the other sections come out as they
 // always do (in file order, line ends made "\n", a key given twice once), the replaced section
 // goes last, and a key written twice keeps its first place with its last value.
+// A section written anew, erased after the file was read or left out while it was read: the
+// same file either way, the other sections as they were.
 TEST(IniFileTest, SectionReplacedUnreadLeavesTheOtherSectionsAsTheyWere) {
     TempDir temp;
     const std::string path = temp.File("config.ini");
-    WriteFile(path, "[before]\na=1\r\nb=2\n"
-                    "[consumer]\nold-1=x\nold-2=y\n"
-                    "[after]\nc=3\nc=second\n; note\n"
-                    "[consumer]\nold-3=z\n");
-    {
-        IniFile ini(path);
-        ini.EraseSection("consumer");
-        ini.WriteString("consumer", "k1", "v1");
-        ini.WriteString("consumer", "k2", "v2");
-        ini.WriteString("consumer", "k1", "v1 again");
-        ini.UpdateFile();
+    for (const bool leftOutWhenRead : {false, true}) {
+        SCOPED_TRACE(leftOutWhenRead ? "left out when read" : "erased");
+        WriteFile(path, "[before]\na=1\r\nb=2\n"
+                        "[consumer]\nold-1=x\nold-2=y\n"
+                        "[after]\nc=3\nc=second\n; note\n"
+                        "[consumer]\nold-3=z\n");
+        {
+            const auto ini = leftOutWhenRead ? std::make_unique<IniFile>(path, "consumer")
+                                             : std::make_unique<IniFile>(path);
+            if (!leftOutWhenRead)
+                ini->EraseSection("consumer");
+            EXPECT_FALSE(ini->ValueExists("consumer", "old-1"));
+            EXPECT_EQ("2", ini->ReadString("before", "b", ""));
+            ini->WriteString("consumer", "k1", "v1");
+            ini->WriteString("consumer", "k2", "v2");
+            ini->WriteString("consumer", "k1", "v1 again");
+            ini->UpdateFile();
+        }
+        EXPECT_EQ("[before]\na=1\nb=2\n\n[after]\nc=3\n\n[consumer]\nk1=v1 again\nk2=v2\n", ReadFile(path));
+        const IniFile reread(path);
+        EXPECT_FALSE(reread.ValueExists("consumer", "old-3"));
+        EXPECT_EQ("3", reread.ReadString("after", "c", ""));
     }
-    EXPECT_EQ("[before]\na=1\nb=2\n\n[after]\nc=3\n\n[consumer]\nk1=v1 again\nk2=v2\n", ReadFile(path));
-    const IniFile reread(path);
-    EXPECT_FALSE(reread.ValueExists("consumer", "old-3"));
-    EXPECT_EQ("3", reread.ReadString("after", "c", ""));
 }
 
 // Writes and reads mixed in any order: reads see every write so far, a file's first value of a
