@@ -1,7 +1,5 @@
 #include "OrvCrypt.h"
 
-#include <cryptopp/base64.h>
-#include <cryptopp/filters.h>
 #include <cryptopp/hmac.h>
 #include <cryptopp/osrng.h>
 #include <cryptopp/sha.h>
@@ -28,21 +26,32 @@ bool SystemRandom(uint8_t* buffer, std::size_t count) {
     }
 }
 
-// Base64 on one line, padded. Written out rather than through a Crypto++ filter chain, whose
-// set-up costs every send (each signs its request and checks the answer's signature) more than
-// the encoding itself.
+constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int DigitValue(char c) {
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    return c == '+' ? 62 : c == '/' ? 63 : -1;
+}
+
+// Base64 on one line, padded. Base64 is written out here rather than run through Crypto++'s
+// filter chains, whose set-up cost every send (each decodes its secret, signs its request and
+// checks the answer's signature) more than the coding itself.
 std::string Encode(const uint8_t* data, std::size_t size) {
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text;
     text.reserve((size + 2) / 3 * 4);
     for (std::size_t i = 0; i < size; i += 3) {
         const std::size_t left = size - i;
         const uint32_t group = uint32_t{data[i]} << 16 | (left > 1 ? uint32_t{data[i + 1]} << 8 : 0) |
                                (left > 2 ? uint32_t{data[i + 2]} : 0);
-        text += kDigits[group >> 18];
-        text += kDigits[group >> 12 & 63];
-        text += left > 1 ? kDigits[group >> 6 & 63] : '=';
-        text += left > 2 ? kDigits[group & 63] : '=';
+        text += kBase64Digits[group >> 18];
+        text += kBase64Digits[group >> 12 & 63];
+        text += left > 1 ? kBase64Digits[group >> 6 & 63] : '=';
+        text += left > 2 ? kBase64Digits[group & 63] : '=';
     }
     return text;
 }
@@ -86,15 +95,24 @@ std::string Base64encode(const std::string& bytes) {
 }
 
 std::string Base64decode(const std::string& text) {
-    try {
-        std::string bytes;
-        CryptoPP::Base64Decoder decoder(new CryptoPP::StringSink(bytes));
-        decoder.Put(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-        decoder.MessageEnd();
-        return bytes;
-    } catch (const std::exception&) {
-        return {};
+    // Characters outside the alphabet (line breaks, spaces, padding, junk) are skipped; bits
+    // that do not make a whole byte at the end are dropped.
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3 + 2);
+    uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        const int digit = DigitValue(c);
+        if (digit < 0)
+            continue;
+        bits = (bits << 6 | static_cast<uint32_t>(digit)) & 0xFFFFFF;
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            bytes += static_cast<char>(bits >> count & 0xFF);
+        }
     }
+    return bytes;
 }
 
 bool SecureRandom(int count, Bytes& output) {
