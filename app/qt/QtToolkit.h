@@ -42,6 +42,10 @@ public:
     void Close();
     bool IsClosing() const;
 
+    // Whether the GUI thread is running work that Queue handed it (a background task's update,
+    // such as a poll's answer) rather than the user's own action.
+    bool RunningQueuedWork() const { return queuedWorkDepth_ > 0; }
+
 private:
     bool OnGuiThread() const;
 
@@ -50,4 +54,5 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool closing_ = false;
+    int queuedWorkDepth_ = 0; // GUI thread only
 };
