@@ -338,10 +338,10 @@ bool MainWindow::event(QEvent* event) {
         return true;
     }
     const bool handled = QMainWindow::event(event);
-    // The next paint of a burst waits nine times what this one took: a burst spends at most a
-    // tenth of the window's thread on painting.
+    // The next paint of a burst waits 39 times what this one took: a burst spends at most a
+    // fortieth of the window's thread on painting, which the chain of updates needs more.
     const steady_clock::time_point painted = steady_clock::now();
-    nextPaint_ = painted + 9 * (painted - now);
+    nextPaint_ = painted + 39 * (painted - now);
     return handled;
 }
 
@@ -887,6 +887,7 @@ QTableView* MainWindow::Grid(TGridControl& grid) {
 
     auto shownColumns = std::make_shared<int>(-1);
     Bind(grid, view, [view, &grid, model = gridModel_, shownColumns, autoWidths] {
+        model->ShowCellChanges();
         // Widths in characters, set when the columns are defined; the user may change them.
         if (*shownColumns != grid.ColumnCount()) {
             *shownColumns = grid.ColumnCount();
