@@ -704,6 +704,7 @@ std::shared_ptr<HistoryEntry> HistoryEntry::FromLine(std::string line) {
         return nullptr;
     std::shared_ptr<HistoryEntry> entry(new HistoryEntry);
     entry->Index(fields);
+    entry->IndexText(fields);
     entry->line_ = std::move(line);
     return entry;
 }
@@ -716,6 +717,9 @@ void HistoryEntry::Index(const ExchangeRecord& record) {
     status_ = StatusText(record);
     verdict_ = record.verdict;
     totalMs_ = record.timing.totalMs;
+}
+
+void HistoryEntry::IndexText(const ExchangeRecord& record) const {
     const std::initializer_list<const std::string*> parts = {&eventName_, &status_, &verdict_, &record.requestBody,
                                                              &record.responseBody};
     std::size_t size = 0;
@@ -745,7 +749,11 @@ std::vector<std::string> HistoryEntry::Row(char decimalSeparator) const {
 }
 
 bool HistoryEntry::Matches(const std::string& loweredText) const {
-    return loweredText.empty() || searchText_.find(loweredText) != std::string::npos;
+    if (loweredText.empty())
+        return true;
+    if (searchText_.empty() && record_)
+        IndexText(*record_);
+    return searchText_.find(loweredText) != std::string::npos;
 }
 
 std::shared_ptr<const ExchangeRecord> HistoryEntry::Record() const {
