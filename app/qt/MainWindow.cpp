@@ -63,6 +63,8 @@ struct MainWindowBindings {
     // nobody can read that fast. The user's own actions show at once, after what is pending.
     std::function<bool()> inBackgroundWork;
     std::function<void()> schedulePending;
+    // Whether the next paint shows background work (see MainWindow::event).
+    bool backgroundPaint = false;
     std::vector<std::shared_ptr<WidgetPush>> pending;
 
     void Request(const std::shared_ptr<WidgetPush>& push) {
@@ -75,6 +77,7 @@ struct MainWindowBindings {
             }
             return;
         }
+        backgroundPaint = false;
         const bool ranWithPending = push->pending;
         RunPending();
         if (!ranWithPending)
@@ -233,7 +236,10 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
     pendingTimer->setSingleShot(true);
     pendingTimer->setTimerType(Qt::PreciseTimer);
     pendingTimer->setInterval(kFramePeriod);
-    connect(pendingTimer, &QTimer::timeout, this, [this] { bindings_->RunPending(); });
+    connect(pendingTimer, &QTimer::timeout, this, [this] {
+        bindings_->backgroundPaint = true;
+        bindings_->RunPending();
+    });
     bindings_->schedulePending = [pendingTimer] { pendingTimer->start(); };
     bindings_->inBackgroundWork = [this] { return toolkit_.RunningQueuedWork(); };
 
@@ -338,10 +344,12 @@ bool MainWindow::event(QEvent* event) {
         return true;
     }
     const bool handled = QMainWindow::event(event);
-    // The next paint of a burst waits 39 times what this one took: a burst spends at most a
-    // fortieth of the window's thread on painting, which the chain of updates needs more.
+    // The next paint of a burst waits three times what this one took, or 39 times after
+    // background work: a chain of polls spends at most a fortieth of the window's thread on
+    // painting and keeps the rest for the chain.
     const steady_clock::time_point painted = steady_clock::now();
-    nextPaint_ = painted + 39 * (painted - now);
+    nextPaint_ = painted + (bindings_->backgroundPaint ? 39 : 3) * (painted - now);
+    bindings_->backgroundPaint = false;
     return handled;
 }
 
