@@ -63,8 +63,6 @@ struct MainWindowBindings {
     // nobody can read that fast. The user's own actions show at once, after what is pending.
     std::function<bool()> inBackgroundWork;
     std::function<void()> schedulePending;
-    // Whether the next paint shows background work (see MainWindow::event).
-    bool backgroundPaint = false;
     std::vector<std::shared_ptr<WidgetPush>> pending;
 
     void Request(const std::shared_ptr<WidgetPush>& push) {
@@ -77,7 +75,6 @@ struct MainWindowBindings {
             }
             return;
         }
-        backgroundPaint = false;
         const bool ranWithPending = push->pending;
         RunPending();
         if (!ranWithPending)
@@ -236,10 +233,7 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
     pendingTimer->setSingleShot(true);
     pendingTimer->setTimerType(Qt::PreciseTimer);
     pendingTimer->setInterval(kFramePeriod);
-    connect(pendingTimer, &QTimer::timeout, this, [this] {
-        bindings_->backgroundPaint = true;
-        bindings_->RunPending();
-    });
+    connect(pendingTimer, &QTimer::timeout, this, [this] { bindings_->RunPending(); });
     bindings_->schedulePending = [pendingTimer] { pendingTimer->start(); };
     bindings_->inBackgroundWork = [this] { return toolkit_.RunningQueuedWork(); };
 
@@ -344,12 +338,13 @@ bool MainWindow::event(QEvent* event) {
         return true;
     }
     const bool handled = QMainWindow::event(event);
-    // The next paint of a burst waits three times what this one took, or 39 times after
-    // background work: a chain of polls spends at most a fortieth of the window's thread on
-    // painting and keeps the rest for the chain.
+    // The next paint of a burst waits three times what this one took, or 39 times when it
+    // shows background work: a chain of polls spends at most a fortieth of the window's thread
+    // on painting and keeps the rest for the chain.
     const steady_clock::time_point painted = steady_clock::now();
-    nextPaint_ = painted + (bindings_->backgroundPaint ? 39 : 3) * (painted - now);
-    bindings_->backgroundPaint = false;
+    const bool background = toolkit_.QueuedWorkRuns() != paintedQueuedWorkRuns_;
+    paintedQueuedWorkRuns_ = toolkit_.QueuedWorkRuns();
+    nextPaint_ = painted + (background ? 39 : 3) * (painted - now);
     return handled;
 }
 

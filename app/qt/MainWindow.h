@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -95,4 +96,5 @@ private:
     std::chrono::steady_clock::time_point nextPaint_;
     bool paintDeferred_ = false;
     int closePaints_ = 0; // paints in a row, each soon after the one before; -1: a deferred one
+    uint64_t paintedQueuedWorkRuns_ = 0; // the toolkit's count at the last paint
 };

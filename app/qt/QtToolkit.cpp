@@ -187,6 +187,7 @@ void QtToolkit::Queue(std::function<void()> fn) {
             if (IsClosing())
                 return;
             ++queuedWorkDepth_;
+            ++queuedWorkRuns_;
             Application::Run(*this, fn);
             --queuedWorkDepth_;
         },
