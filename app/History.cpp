@@ -720,8 +720,8 @@ void HistoryEntry::Index(const ExchangeRecord& record) {
 }
 
 void HistoryEntry::IndexText(const ExchangeRecord& record) const {
-    const std::initializer_list<const std::string*> parts = {&eventName_, &status_, &verdict_, &record.requestBody,
-                                                             &record.responseBody};
+    const std::initializer_list<const std::string*> parts = {&eventName_, &status_, &verdict_,
+                                                             &record.requestBody, &record.responseBody};
     std::size_t size = 0;
     for (const std::string* part : parts)
         size += part->size() + 1;

@@ -597,7 +597,7 @@ QWidget* MainWindow::BuildHistoryTab() {
 // --- Bindings -------------------------------------------------------------------------------
 
 std::shared_ptr<WidgetPush> MainWindow::Watch(TControl& control, QWidget* widget,
-                                                           std::function<void()> push) {
+                                              std::function<void()> push) {
     QPointer<QWidget> guard(widget);
     std::shared_ptr<MainWindowBindings> bindings = bindings_;
     auto update = std::make_shared<WidgetPush>();
@@ -616,16 +616,16 @@ std::shared_ptr<WidgetPush> MainWindow::Watch(TControl& control, QWidget* widget
     return update;
 }
 
-std::shared_ptr<WidgetPush> MainWindow::Bind(TControl& control, QWidget* widget,
-                                                          std::function<void()> push) {
+std::shared_ptr<WidgetPush> MainWindow::Bind(TControl& control, QWidget* widget, std::function<void()> push) {
     widget->setObjectName(ToQString(control.Name()));
     std::shared_ptr<MainWindowBindings> bindings = bindings_;
     MainWindowBindings* shared = bindings.get();
-    std::shared_ptr<WidgetPush> update = Watch(control, widget, [shared, &control, widget, push = std::move(push)] {
-        ApplyCommon(*shared, control, *widget);
-        if (push)
-            push();
-    });
+    std::shared_ptr<WidgetPush> update =
+        Watch(control, widget, [shared, &control, widget, push = std::move(push)] {
+            ApplyCommon(*shared, control, *widget);
+            if (push)
+                push();
+        });
     bindings_->widgets[&control] = widget;
     LinkLabel(control);
     QPointer<QWidget> guard(widget);
@@ -786,39 +786,42 @@ QTreeWidget* MainWindow::ListView(TListView& list) {
     };
     auto shownVersion = std::make_shared<uint64_t>(std::numeric_limits<uint64_t>::max());
     auto rowChanges = std::make_shared<std::vector<RowChange>>();
-    const std::shared_ptr<WidgetPush> update = Bind(list, widget, [&list, widget, item, shownVersion, rowChanges] {
-        if (*shownVersion != list.ItemsVersion()) {
-            *shownVersion = list.ItemsVersion();
-            widget->clear();
-            QList<QTreeWidgetItem*> items;
-            for (const auto& row : list.Items())
-                items << item(row);
-            widget->addTopLevelItems(items);
-        } else {
-            for (const RowChange& change : *rowChanges) {
-                if (change.inserted)
-                    widget->insertTopLevelItem(change.index, item(change.row));
-                else
-                    delete widget->takeTopLevelItem(change.index);
+    const std::shared_ptr<WidgetPush> update =
+        Bind(list, widget, [&list, widget, item, shownVersion, rowChanges] {
+            if (*shownVersion != list.ItemsVersion()) {
+                *shownVersion = list.ItemsVersion();
+                widget->clear();
+                QList<QTreeWidgetItem*> items;
+                for (const auto& row : list.Items())
+                    items << item(row);
+                widget->addTopLevelItems(items);
+            } else {
+                for (const RowChange& change : *rowChanges) {
+                    if (change.inserted)
+                        widget->insertTopLevelItem(change.index, item(change.row));
+                    else
+                        delete widget->takeTopLevelItem(change.index);
+                }
             }
-        }
-        rowChanges->clear(); // a list drawn anew holds them already
-        QTreeWidgetItem* chosen = list.ItemIndex() >= 0 ? widget->topLevelItem(list.ItemIndex()) : nullptr;
-        if (widget->currentItem() != chosen) {
-            widget->setCurrentItem(chosen);
-            if (!chosen)
-                widget->clearSelection();
-        }
-    });
-    list.RowChanged.Connect([bindings = bindings_, guard = QPointer<QTreeWidget>(widget), &list, rowChanges, update] {
-        if (bindings->dead || !guard)
-            return;
-        const TListView::RowChange& change = list.LastRowChange();
-        rowChanges->push_back({change.inserted, change.index,
-                               change.inserted ? list.Items()[static_cast<std::size_t>(change.index)]
-                                               : std::vector<std::string>()});
-        bindings->Request(update);
-    });
+            rowChanges->clear(); // a list drawn anew holds them already
+            QTreeWidgetItem* chosen =
+                list.ItemIndex() >= 0 ? widget->topLevelItem(list.ItemIndex()) : nullptr;
+            if (widget->currentItem() != chosen) {
+                widget->setCurrentItem(chosen);
+                if (!chosen)
+                    widget->clearSelection();
+            }
+        });
+    list.RowChanged.Connect(
+        [bindings = bindings_, guard = QPointer<QTreeWidget>(widget), &list, rowChanges, update] {
+            if (bindings->dead || !guard)
+                return;
+            const TListView::RowChange& change = list.LastRowChange();
+            rowChanges->push_back({change.inserted, change.index,
+                                   change.inserted ? list.Items()[static_cast<std::size_t>(change.index)]
+                                                   : std::vector<std::string>()});
+            bindings->Request(update);
+        });
     connect(widget, &QTreeWidget::currentItemChanged, this, [this, &list, widget](QTreeWidgetItem* current) {
         FromWidget(widget, [&] { list.SetItemIndex(current ? widget->indexOfTopLevelItem(current) : -1); });
     });

@@ -57,6 +57,6 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool closing_ = false;
-    int queuedWorkDepth_ = 0; // GUI thread only
+    int queuedWorkDepth_ = 0;     // GUI thread only
     uint64_t queuedWorkRuns_ = 0; // GUI thread only
 };

@@ -615,14 +615,16 @@ TEST_F(MainWindowTest, TheDemoSaleSplitsALineAndAsksAQuestion) {
     EXPECT_EQ(Shown(2, "quantity"), QStringLiteral("1"));
     EXPECT_FALSE(Shown(0, "lineSetId").isEmpty());
     EXPECT_EQ(Shown(2, "lineSetId"), Shown(0, "lineSetId"));
-    EXPECT_TRUE(Find<LineView>(form.mmResponseBody)->Text().contains(QStringLiteral("Demo: 50% off one item")));
+    EXPECT_TRUE(
+        Find<LineView>(form.mmResponseBody)->Text().contains(QStringLiteral("Demo: 50% off one item")));
     EXPECT_EQ(window.size(), window.minimumSize());
     EXPECT_TRUE(window.grab().save(QStringLiteral("main-window.png")));
 
     Click(form.spdStartPayment);
     EXPECT_TRUE(boxes.texts.empty());
     EXPECT_EQ(Tabs(form.PageControl1)->currentWidget(), Find<QWidget>(form.TabSheetDialog));
-    EXPECT_EQ(Find<QLineEdit>(form.edtDialogTitle)->text(), QStringLiteral("Round up the amount for charity?"));
+    EXPECT_EQ(Find<QLineEdit>(form.edtDialogTitle)->text(),
+              QStringLiteral("Round up the amount for charity?"));
     auto* first = Find<QPushButton>(form.spdButton1);
     EXPECT_TRUE(first->isVisible());
     EXPECT_TRUE(first->text().contains(QStringLiteral("Round up")));
@@ -792,7 +794,8 @@ TEST_F(MainWindowTest, TheFocusStaysPutThroughAPollAndDisabledBoxesStayReadable)
     auto* history = Find<QTreeWidget>(form.lvHistory);
     ASSERT_EQ(history->topLevelItemCount(), 3); // startExternalPayment and two polls
     for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(history->topLevelItem(row)->text(1), Q(form.lvHistory.Items()[static_cast<std::size_t>(row)][1]));
+        EXPECT_EQ(history->topLevelItem(row)->text(1),
+                  Q(form.lvHistory.Items()[static_cast<std::size_t>(row)][1]));
     EXPECT_EQ(history->topLevelItem(0)->text(1), QStringLiteral("pollExternalPayment"));
     EXPECT_EQ(QApplication::focusWidget(), start);
     EXPECT_TRUE(noBoxSelected());
