@@ -41,7 +41,11 @@ public:
 
 private:
     HistoryEntry() = default;
+    // The fields of the list row.
     void Index(const ExchangeRecord& record);
+    // The text the filter looks at. An entry of this run makes it when a filter first looks, so
+    // an answer of megabytes costs the window's thread nothing until someone searches.
+    void IndexText(const ExchangeRecord& record) const;
 
     std::string time_;
     ExchangeKind kind_ = ExchangeKind::Event;
@@ -50,7 +54,7 @@ private:
     std::string status_;
     std::string verdict_;
     double totalMs_ = 0;
-    std::string searchText_; // what the filter looks at, in lower case
+    mutable std::string searchText_; // what the filter looks at, in lower case
     std::string line_;
     mutable std::shared_ptr<const ExchangeRecord> record_;
 };

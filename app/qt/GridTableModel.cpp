@@ -84,8 +84,10 @@ void GridTableModel::OnGridChanged() {
         columns_ = columns;
         endResetModel();
         emit gridRebuilt();
-        return;
     }
+}
+
+void GridTableModel::ShowCellChanges() {
     if (columns_ > 0) {
         emit headerDataChanged(Qt::Horizontal, 0, columns_ - 1);
         if (rows_ > 0)

@@ -25,13 +25,18 @@ public:
 
     TGridControl& Grid() { return grid_; }
 
+    // Tells the views that the cells and captions may have changed. A new shape is told at
+    // once by the model itself; the window calls this with its other updates, so a burst of
+    // background changes is told once a frame.
+    void ShowCellChanges();
+
 signals:
     // The rows were rebuilt from scratch (a different number of rows or columns).
     void gridRebuilt();
 
 private:
-    // Follows a change of the grid: a new shape resets the model, the same shape only
-    // refreshes the cells, which keeps the current cell, the selection and an open editor.
+    // Follows a change of the grid's shape by resetting the model; the same shape is left to
+    // ShowCellChanges, which keeps the current cell, the selection and an open editor.
     void OnGridChanged();
     bool Editable(int column, int row) const;
 

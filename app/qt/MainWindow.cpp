@@ -38,6 +38,12 @@
 #include <map>
 #include <memory>
 
+// Brings one widget in step with its control.
+struct WidgetPush {
+    std::function<void()> run;
+    bool pending = false;
+};
+
 // What the bindings share with the window. They outlive the window inside the controls' change
 // signals, so they hold this by shared pointer and do nothing once the window is gone.
 struct MainWindowBindings {
@@ -50,6 +56,40 @@ struct MainWindowBindings {
     // Holds the focus of a widget while the model has it disabled (see ApplyEnabled).
     QPointer<QWidget> focusPark;
     QPointer<QWidget> parkedFocus;
+
+    // A change made by background work (a poll's answer, handed over by its task) reaches the
+    // widgets with the next frame, together with every other change of that frame: a chain of
+    // polls answered in a millisecond each would otherwise spend the window's thread on widgets
+    // nobody can read that fast. The user's own actions show at once, after what is pending.
+    std::function<bool()> inBackgroundWork;
+    std::function<void()> schedulePending;
+    std::vector<std::shared_ptr<WidgetPush>> pending;
+
+    void Request(const std::shared_ptr<WidgetPush>& push) {
+        if (inBackgroundWork()) {
+            if (!push->pending) {
+                push->pending = true;
+                pending.push_back(push);
+                if (pending.size() == 1)
+                    schedulePending();
+            }
+            return;
+        }
+        const bool ranWithPending = push->pending;
+        RunPending();
+        if (!ranWithPending)
+            push->run();
+    }
+    void RunPending() {
+        if (dead)
+            return;
+        std::vector<std::shared_ptr<WidgetPush>> pushes;
+        pushes.swap(pending);
+        for (const std::shared_ptr<WidgetPush>& push : pushes) {
+            push->pending = false;
+            push->run();
+        }
+    }
 };
 
 namespace {
@@ -59,6 +99,9 @@ constexpr int kMinimumWidth = 650;
 constexpr int kMinimumHeight = 827;
 constexpr int kInitialWidth = 634;
 constexpr int kInitialHeight = 788;
+
+// How often background changes reach the widgets (see MainWindowBindings::Request).
+constexpr std::chrono::milliseconds kFramePeriod(16);
 
 constexpr int kGridRowHeight = 20;
 constexpr int kCellPadding = 10; // pixels around a cell's text
@@ -186,6 +229,13 @@ MainWindow::MainWindow(TForm1& form, QtToolkit& toolkit, QWidget* parent)
     : QMainWindow(parent), form_(form), toolkit_(toolkit), bindings_(std::make_shared<MainWindowBindings>()) {
     setObjectName(ToQString(form_.Name()));
     toolkit_.SetMainWindow(this);
+    auto* pendingTimer = new QTimer(this);
+    pendingTimer->setSingleShot(true);
+    pendingTimer->setTimerType(Qt::PreciseTimer);
+    pendingTimer->setInterval(kFramePeriod);
+    connect(pendingTimer, &QTimer::timeout, this, [this] { bindings_->RunPending(); });
+    bindings_->schedulePending = [pendingTimer] { pendingTimer->start(); };
+    bindings_->inBackgroundWork = [this] { return toolkit_.RunningQueuedWork(); };
 
     // Disabled boxes (a dialog's title and flags) are read, not typed in: their text keeps the
     // normal colour.
@@ -288,9 +338,13 @@ bool MainWindow::event(QEvent* event) {
         return true;
     }
     const bool handled = QMainWindow::event(event);
-    // The next paint of a burst waits three times what this one took.
+    // The next paint of a burst waits three times what this one took, or 39 times when it
+    // shows background work: a chain of polls spends at most a fortieth of the window's thread
+    // on painting and keeps the rest for the chain.
     const steady_clock::time_point painted = steady_clock::now();
-    nextPaint_ = painted + 3 * (painted - now);
+    const bool background = toolkit_.QueuedWorkRuns() != paintedQueuedWorkRuns_;
+    paintedQueuedWorkRuns_ = toolkit_.QueuedWorkRuns();
+    nextPaint_ = painted + (background ? 39 : 3) * (painted - now);
     return handled;
 }
 
@@ -542,28 +596,36 @@ QWidget* MainWindow::BuildHistoryTab() {
 
 // --- Bindings -------------------------------------------------------------------------------
 
-void MainWindow::Watch(TControl& control, QWidget* widget, std::function<void()> push) {
+std::shared_ptr<WidgetPush> MainWindow::Watch(TControl& control, QWidget* widget,
+                                              std::function<void()> push) {
     QPointer<QWidget> guard(widget);
     std::shared_ptr<MainWindowBindings> bindings = bindings_;
-    auto update = [bindings, guard, push = std::move(push)] {
-        if (bindings->dead || !guard || bindings->updatingFromWidget == guard.data())
+    auto update = std::make_shared<WidgetPush>();
+    update->run = [guard, push = std::move(push)] {
+        if (!guard)
             return;
         const QSignalBlocker blocker(guard.data());
         push();
     };
-    control.Changed.Connect(update);
-    update();
+    control.Changed.Connect([bindings, guard, update] {
+        if (bindings->dead || !guard || bindings->updatingFromWidget == guard.data())
+            return;
+        bindings->Request(update);
+    });
+    update->run();
+    return update;
 }
 
-void MainWindow::Bind(TControl& control, QWidget* widget, std::function<void()> push) {
+std::shared_ptr<WidgetPush> MainWindow::Bind(TControl& control, QWidget* widget, std::function<void()> push) {
     widget->setObjectName(ToQString(control.Name()));
     std::shared_ptr<MainWindowBindings> bindings = bindings_;
     MainWindowBindings* shared = bindings.get();
-    Watch(control, widget, [shared, &control, widget, push = std::move(push)] {
-        ApplyCommon(*shared, control, *widget);
-        if (push)
-            push();
-    });
+    std::shared_ptr<WidgetPush> update =
+        Watch(control, widget, [shared, &control, widget, push = std::move(push)] {
+            ApplyCommon(*shared, control, *widget);
+            if (push)
+                push();
+        });
     bindings_->widgets[&control] = widget;
     LinkLabel(control);
     QPointer<QWidget> guard(widget);
@@ -571,6 +633,7 @@ void MainWindow::Bind(TControl& control, QWidget* widget, std::function<void()> 
         if (!bindings->dead && guard)
             guard->setFocus(Qt::OtherFocusReason);
     });
+    return update;
 }
 
 void MainWindow::FromWidget(QWidget* widget, const std::function<void()>& action) {
@@ -714,35 +777,51 @@ QTreeWidget* MainWindow::ListView(TListView& list) {
             texts << ToQString(text);
         return new QTreeWidgetItem(texts);
     };
-    // The rows are drawn anew only when they changed, not when the chosen one did.
+    // The rows are drawn anew only when they changed, not when the chosen one did; a row
+    // inserted or deleted is inserted or deleted, in the order of the model's changes.
+    struct RowChange {
+        bool inserted = false;
+        int index = -1;
+        std::vector<std::string> row;
+    };
     auto shownVersion = std::make_shared<uint64_t>(std::numeric_limits<uint64_t>::max());
-    Bind(list, widget, [&list, widget, item, shownVersion] {
-        if (*shownVersion != list.ItemsVersion()) {
-            *shownVersion = list.ItemsVersion();
-            widget->clear();
-            QList<QTreeWidgetItem*> items;
-            for (const auto& row : list.Items())
-                items << item(row);
-            widget->addTopLevelItems(items);
-        }
-        QTreeWidgetItem* chosen = list.ItemIndex() >= 0 ? widget->topLevelItem(list.ItemIndex()) : nullptr;
-        if (widget->currentItem() != chosen) {
-            widget->setCurrentItem(chosen);
-            if (!chosen)
-                widget->clearSelection();
-        }
-    });
-    list.RowChanged.Connect([bindings = bindings_, guard = QPointer<QTreeWidget>(widget), &list, item] {
-        if (bindings->dead || !guard)
-            return;
-        const QSignalBlocker blocker(guard.data());
-        const TListView::RowChange& change = list.LastRowChange();
-        if (change.inserted)
-            guard->insertTopLevelItem(change.index,
-                                      item(list.Items()[static_cast<std::size_t>(change.index)]));
-        else
-            delete guard->takeTopLevelItem(change.index);
-    });
+    auto rowChanges = std::make_shared<std::vector<RowChange>>();
+    const std::shared_ptr<WidgetPush> update =
+        Bind(list, widget, [&list, widget, item, shownVersion, rowChanges] {
+            if (*shownVersion != list.ItemsVersion()) {
+                *shownVersion = list.ItemsVersion();
+                widget->clear();
+                QList<QTreeWidgetItem*> items;
+                for (const auto& row : list.Items())
+                    items << item(row);
+                widget->addTopLevelItems(items);
+            } else {
+                for (const RowChange& change : *rowChanges) {
+                    if (change.inserted)
+                        widget->insertTopLevelItem(change.index, item(change.row));
+                    else
+                        delete widget->takeTopLevelItem(change.index);
+                }
+            }
+            rowChanges->clear(); // a list drawn anew holds them already
+            QTreeWidgetItem* chosen =
+                list.ItemIndex() >= 0 ? widget->topLevelItem(list.ItemIndex()) : nullptr;
+            if (widget->currentItem() != chosen) {
+                widget->setCurrentItem(chosen);
+                if (!chosen)
+                    widget->clearSelection();
+            }
+        });
+    list.RowChanged.Connect(
+        [bindings = bindings_, guard = QPointer<QTreeWidget>(widget), &list, rowChanges, update] {
+            if (bindings->dead || !guard)
+                return;
+            const TListView::RowChange& change = list.LastRowChange();
+            rowChanges->push_back({change.inserted, change.index,
+                                   change.inserted ? list.Items()[static_cast<std::size_t>(change.index)]
+                                                   : std::vector<std::string>()});
+            bindings->Request(update);
+        });
     connect(widget, &QTreeWidget::currentItemChanged, this, [this, &list, widget](QTreeWidgetItem* current) {
         FromWidget(widget, [&] { list.SetItemIndex(current ? widget->indexOfTopLevelItem(current) : -1); });
     });
@@ -814,6 +893,7 @@ QTableView* MainWindow::Grid(TGridControl& grid) {
 
     auto shownColumns = std::make_shared<int>(-1);
     Bind(grid, view, [view, &grid, model = gridModel_, shownColumns, autoWidths] {
+        model->ShowCellChanges();
         // Widths in characters, set when the columns are defined; the user may change them.
         if (*shownColumns != grid.ColumnCount()) {
             *shownColumns = grid.ColumnCount();

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -22,6 +23,7 @@ class QTreeWidget;
 class GridTableModel;
 class LineView;
 struct MainWindowBindings;
+struct WidgetPush;
 
 // Draws the window model TForm1 with Qt Widgets and feeds the user's input back into it. Every
 // widget carries its control's name as objectName.
@@ -79,11 +81,11 @@ private:
     void FitToScreen();
 
     // Runs push now and after every change of the control, with the widget's signals blocked
-    // so the push never comes back as user input.
-    void Watch(TControl& control, QWidget* widget, std::function<void()> push);
+    // so the push never comes back as user input. Returns the push, to be requested again.
+    std::shared_ptr<WidgetPush> Watch(TControl& control, QWidget* widget, std::function<void()> push);
     // Watch, plus the name, the state every control has (enabled, visible, font, colour) and
     // the control's focus requests.
-    void Bind(TControl& control, QWidget* widget, std::function<void()> push);
+    std::shared_ptr<WidgetPush> Bind(TControl& control, QWidget* widget, std::function<void()> push);
     // Runs a user action on the model; a push it causes is not sent back to the same widget.
     void FromWidget(QWidget* widget, const std::function<void()>& action);
 
@@ -94,4 +96,5 @@ private:
     std::chrono::steady_clock::time_point nextPaint_;
     bool paintDeferred_ = false;
     int closePaints_ = 0; // paints in a row, each soon after the one before; -1: a deferred one
+    uint64_t paintedQueuedWorkRuns_ = 0; // the toolkit's count at the last paint
 };

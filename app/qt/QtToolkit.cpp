@@ -186,7 +186,10 @@ void QtToolkit::Queue(std::function<void()> fn) {
         [this, fn = std::move(fn)] {
             if (IsClosing())
                 return;
+            ++queuedWorkDepth_;
+            ++queuedWorkRuns_;
             Application::Run(*this, fn);
+            --queuedWorkDepth_;
         },
         Qt::QueuedConnection);
 }

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -42,6 +43,12 @@ public:
     void Close();
     bool IsClosing() const;
 
+    // Whether the GUI thread is running work that Queue handed it (a background task's update,
+    // such as a poll's answer) rather than the user's own action.
+    bool RunningQueuedWork() const { return queuedWorkDepth_ > 0; }
+    // How many pieces of queued work have run so far.
+    uint64_t QueuedWorkRuns() const { return queuedWorkRuns_; }
+
 private:
     bool OnGuiThread() const;
 
@@ -50,4 +57,6 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool closing_ = false;
+    int queuedWorkDepth_ = 0;     // GUI thread only
+    uint64_t queuedWorkRuns_ = 0; // GUI thread only
 };

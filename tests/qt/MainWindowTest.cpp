@@ -595,6 +595,42 @@ TEST_F(MainWindowTest, TheChecksTabAndTheVerdictShowARefusedAnswer) {
     EXPECT_TRUE(shot.save(QStringLiteral("checks-tab.png")));
 }
 
+// The demo's sale through the window as the user guide tells it: addSessionLine on the Coffee
+// line splits it for the consumer's discount, and startPayment puts the consumer's question on
+// the Dialog tab. Leaves the user guide's screenshots of the window at the size it opens with.
+TEST_F(MainWindowTest, TheDemoSaleSplitsALineAndAsksAQuestion) {
+    const testsupport::SampleConsumer consumer(DemoConsumerOptions());
+    StartASaleWithTheDemoConsumer(consumer);
+    Click(form.spdRegelToevoegen);
+    TypeLine(1, "1002", "Croissant", "1", "1.95");
+    Click(form.spdStartSession);
+    Find<QTableView>(form.gridSession)->setCurrentIndex(window.GridModel()->index(0, 0));
+    Click(form.spdAddSessionLine);
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_EQ(Find<QLabel>(form.pnlHttpResponse)->text(), QStringLiteral("200 OK"));
+    ASSERT_EQ(window.GridModel()->rowCount(), 3);
+    EXPECT_EQ(Shown(0, "text"), QStringLiteral("Coffee"));
+    EXPECT_EQ(Shown(0, "quantity"), QStringLiteral("1"));
+    EXPECT_EQ(Shown(2, "text"), QStringLiteral("Coffee"));
+    EXPECT_EQ(Shown(2, "quantity"), QStringLiteral("1"));
+    EXPECT_FALSE(Shown(0, "lineSetId").isEmpty());
+    EXPECT_EQ(Shown(2, "lineSetId"), Shown(0, "lineSetId"));
+    EXPECT_TRUE(
+        Find<LineView>(form.mmResponseBody)->Text().contains(QStringLiteral("Demo: 50% off one item")));
+    EXPECT_EQ(window.size(), window.minimumSize());
+    EXPECT_TRUE(window.grab().save(QStringLiteral("main-window.png")));
+
+    Click(form.spdStartPayment);
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_EQ(Tabs(form.PageControl1)->currentWidget(), Find<QWidget>(form.TabSheetDialog));
+    EXPECT_EQ(Find<QLineEdit>(form.edtDialogTitle)->text(),
+              QStringLiteral("Round up the amount for charity?"));
+    auto* first = Find<QPushButton>(form.spdButton1);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_TRUE(first->text().contains(QStringLiteral("Round up")));
+    EXPECT_TRUE(window.grab().save(QStringLiteral("dialog-tab.png")));
+}
+
 // A laptop's 1280 x 800 screen is lower than the window's minimum: the window fits the screen,
 // its content scrolls, and every tab of both page controls can be scrolled to and clicked.
 TEST_F(MainWindowTest, OnAnEightHundredPixelScreenEveryTabCanBeReached) {
@@ -739,8 +775,28 @@ TEST_F(MainWindowTest, TheFocusStaysPutThroughAPollAndDisabledBoxesStayReadable)
     EXPECT_FALSE(start->isEnabled()) << form.mmMessages.Text(); // the payment runs: no second start
     EXPECT_NE(QApplication::focusWidget(), Find<QWidget>(form.edtExternalPaymentStarted));
     EXPECT_TRUE(noBoxSelected());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return start->isEnabled(); }, 10000));
+    // The polls' changes reach the widgets a frame at a time: the busy caption shows while a
+    // poll is out, and once the chain has settled its results show, and every poll is a row
+    // of the history in the model's order.
+    auto* poll = Find<QPushButton>(form.spdPollExternalPayment);
+    bool busyShown = false;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            busyShown = busyShown || poll->text() == QStringLiteral("Bezig...");
+            return start->isEnabled();
+        },
+        10000));
+    EXPECT_TRUE(busyShown);
+    EXPECT_EQ(poll->text(), QStringLiteral("pollExternalPayment"));
     EXPECT_EQ(form.edtExternalPaymentConfirmed.Text(), "true");
+    EXPECT_EQ(Find<QLineEdit>(form.edtExternalPaymentConfirmed)->text(), QStringLiteral("true"));
+    EXPECT_EQ(Find<QLabel>(form.pnlHttpResponse)->text(), QStringLiteral("200 OK"));
+    auto* history = Find<QTreeWidget>(form.lvHistory);
+    ASSERT_EQ(history->topLevelItemCount(), 3); // startExternalPayment and two polls
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(history->topLevelItem(row)->text(1),
+                  Q(form.lvHistory.Items()[static_cast<std::size_t>(row)][1]));
+    EXPECT_EQ(history->topLevelItem(0)->text(1), QStringLiteral("pollExternalPayment"));
     EXPECT_EQ(QApplication::focusWidget(), start);
     EXPECT_TRUE(noBoxSelected());
     EXPECT_TRUE(boxes.texts.empty());
