@@ -163,9 +163,19 @@ QString AccessibleName(const QString& labelText) {
 }
 
 // The state every control has: enabled, visible, font style, text colour and description.
+// Only a widget the model hides is hidden, and only one hidden before is shown again: showing
+// one that was never hidden would lay it out once more (setVisible activates its layout) for
+// nothing, which cost the window's start a good part of its time.
+void ApplyVisible(const TControl& control, QWidget& widget) {
+    const bool hide = !control.Visible();
+    const bool hidden = widget.isHidden() && widget.testAttribute(Qt::WA_WState_ExplicitShowHide);
+    if (hide != hidden)
+        widget.setHidden(hide);
+}
+
 void ApplyCommon(MainWindowBindings& bindings, const TControl& control, QWidget& widget) {
     ApplyEnabled(bindings, control, widget);
-    widget.setHidden(!control.Visible());
+    ApplyVisible(control, widget);
     const QString description = ToQString(control.Description());
     if (widget.toolTip() != description) {
         widget.setToolTip(description);
@@ -649,7 +659,7 @@ QLabel* MainWindow::Label(TControl& control) {
     label->setTextFormat(Qt::PlainText);
     Watch(control, label, [&control, label] {
         label->setText(ToQString(control.LabelText()));
-        label->setHidden(!control.Visible());
+        ApplyVisible(control, *label);
         label->setToolTip(ToQString(control.Description()));
         if (QWidget* labelled = label->buddy())
             labelled->setAccessibleName(AccessibleName(label->text()));

@@ -419,6 +419,15 @@ TEST_F(MainWindowTest, ModelChangesShowQuietlyAndUserInputReachesTheModel) {
     EXPECT_EQ(option->toolTip(), Q(form.spdButton2.Description()));
     form.spdButton2.SetBold(false);
     EXPECT_FALSE(option->font().bold());
+    // Hidden by the model while its tab is not on screen: still hidden when the tab is opened,
+    // and back once the model shows it again.
+    QTabWidget* pages = Tabs(form.PageControl1);
+    pages->setCurrentWidget(Find<QWidget>(form.TabSheetSession));
+    form.spdButton2.SetVisible(false);
+    pages->setCurrentWidget(Find<QWidget>(form.TabSheetDialog));
+    EXPECT_FALSE(option->isVisible());
+    form.spdButton2.SetVisible(true);
+    EXPECT_TRUE(option->isVisible());
 
     // Focus requests.
     Tabs(form.PageControl1)->setCurrentWidget(Find<QWidget>(form.TabSheetSession));
