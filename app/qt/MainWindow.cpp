@@ -389,6 +389,11 @@ QWidget* MainWindow::BuildSettingsPanel() {
     row2->addSpacing(8);
     row2->addWidget(CheckBox(f.chkSelfSigned));
     row2->addWidget(CheckBox(f.chkBlockingCall));
+    // The scenario recorder goes at the end of this row, whose secret box can give way: beside
+    // Save and Restore it squeezed their row until its labels were cut off.
+    row2->addSpacing(8);
+    row2->addWidget(CheckBox(f.chkRecordScenario));
+    row2->addWidget(Button(f.btnSaveScenario));
     rows->addLayout(row2);
 
     QLineEdit* eventId = Edit(f.edtEventId);
@@ -409,9 +414,6 @@ QWidget* MainWindow::BuildSettingsPanel() {
     row3->addStretch(1);
     row3->addWidget(Button(f.btnConfigOpslaan));
     row3->addWidget(Button(f.btnConfigInlezen));
-    row3->addSpacing(8);
-    row3->addWidget(CheckBox(f.chkRecordScenario));
-    row3->addWidget(Button(f.btnSaveScenario));
     rows->addLayout(row3);
     return panel;
 }

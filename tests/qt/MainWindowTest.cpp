@@ -627,6 +627,12 @@ TEST_F(MainWindowTest, TheDemoSaleSplitsALineAndAsksAQuestion) {
     EXPECT_TRUE(
         Find<LineView>(form.mmResponseBody)->Text().contains(QStringLiteral("Demo: 50% off one item")));
     EXPECT_EQ(window.size(), window.minimumSize());
+    // At that size every caption of the settings panel shows whole.
+    QWidget* settings = Find<QWidget>(form.Panel1);
+    for (QLabel* label : settings->findChildren<QLabel*>())
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+    for (QAbstractButton* button : settings->findChildren<QAbstractButton*>())
+        EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
     EXPECT_TRUE(window.grab().save(QStringLiteral("main-window.png")));
 
     Click(form.spdStartPayment);
