@@ -374,9 +374,10 @@ int main(int argc, char** argv) {
         // The started windows read and write their settings in a folder of their own.
         ScratchFolder startData;
         setenv("XDG_DATA_HOME", startData.Path().c_str(), 1);
-        // Start-up first, while this process is still small and quiet: alternate the two windows.
+        // Start-up first, while this process is still small and quiet: alternate the two windows,
+        // fifteen starts each (a start takes tens of milliseconds and varies by a good part of that).
         std::vector<double> windowPaint, barePaint, windowMemory, bareMemory;
-        for (int i = 0; i < (runs("start") ? 7 : 0); ++i) {
+        for (int i = 0; i < (runs("start") ? 16 : 0); ++i) {
             const StartFigures bare = StartProcess("bare");
             const StartFigures window = StartProcess("window");
             if (i == 0)
