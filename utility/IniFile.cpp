@@ -157,14 +157,14 @@ void IniFile::Read(const std::string_view* sectionLeftOut) {
         const std::size_t equals = line.find('=');
         if (!current || equals == std::string_view::npos || equals == 0)
             continue; // before any section, no "=", or no key
-        current->Store(line.substr(0, equals), line.substr(equals + 1), false, &arena_);
+        current->Store(line.substr(0, equals), line.substr(equals + 1), false);
     }
 }
 
-void IniFile::Section::Store(std::string_view key, std::string_view value, bool replace,
-                             std::pmr::memory_resource* arena) {
+void IniFile::Section::Store(std::string_view key, std::string_view value, bool replace) {
     // The copy is made before it is known to be needed: one lookup instead of two for a new key,
     // and a few bytes left unused in the arena for a key stored again.
+    std::pmr::memory_resource* arena = positions.get_allocator().resource();
     auto* bytes = static_cast<char*>(arena->allocate(key.size(), 1));
     std::copy(key.begin(), key.end(), bytes);
     const auto [place, added] = positions.try_emplace(std::string_view(bytes, key.size()), entries.size());
@@ -243,7 +243,7 @@ void IniFile::Put(const std::string& section, const std::string& key, std::strin
                                 "\" of " + path_ + ": " + problem + ".");
 
     // A key written before keeps its place and takes the last value.
-    SectionNamed(section).Store(key, value, true, &arena_);
+    SectionNamed(section).Store(key, value, true);
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key, std::string_view value) {

@@ -89,8 +89,8 @@ private:
         mutable std::atomic<std::size_t> nextRead{0};
 
         // A key keeps the place where it was first stored; replace says whether a later store
-        // replaces its value.
-        void Store(std::string_view key, std::string_view value, bool replace, std::pmr::memory_resource* arena);
+        // replaces its value. Keys and values go into the arena of positions.
+        void Store(std::string_view key, std::string_view value, bool replace);
     };
     std::string path_;
     std::pmr::monotonic_buffer_resource arena_;

@@ -162,7 +162,6 @@ QString AccessibleName(const QString& labelText) {
     return name;
 }
 
-// The state every control has: enabled, visible, font style, text colour and description.
 // Only a widget the model hides is hidden, and only one hidden before is shown again: showing
 // one that was never hidden would lay it out once more (setVisible activates its layout) for
 // nothing, which cost the window's start a good part of its time.
@@ -173,6 +172,7 @@ void ApplyVisible(const TControl& control, QWidget& widget) {
         widget.setHidden(hide);
 }
 
+// The state every control has: enabled, visible, font style, text colour and description.
 void ApplyCommon(MainWindowBindings& bindings, const TControl& control, QWidget& widget) {
     ApplyEnabled(bindings, control, widget);
     ApplyVisible(control, widget);

@@ -150,11 +150,10 @@ TEST(IniFileTest, ReadsHandWrittenFiles) {
     EXPECT_FALSE(ini.ValueExists("consumer", "no equals sign here"));
 }
 
-// A save replaces one section of a file it has not read: the other sections come out as they
-// always do (in file order, line ends made "\n", a key given twice once), the replaced section
-// goes last, and a key written twice keeps its first place with its last value.
-// A section written anew, erased after the file was read or left out while it was read: the
-// same file either way, the other sections as they were.
+// A save replaces one section, erased after the file was read or left out while it was read:
+// either way the other sections come out as they always do (in file order, line ends made "\n",
+// a key given twice once), the replaced section goes last, and a key written twice keeps its
+// first place with its last value.
 TEST(IniFileTest, SectionReplacedUnreadLeavesTheOtherSectionsAsTheyWere) {
     TempDir temp;
     const std::string path = temp.File("config.ini");
