@@ -1,6 +1,7 @@
 #include "History.h"
 
 #include "OrvLib.h"
+#include "ToJSON.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,39 +20,7 @@ namespace {
 // JSON, keys in a fixed order with the list's fields first. Bytes from 0x80 up are written as
 // they are, so a body that is no valid UTF-8 comes back byte for byte.
 
-void AppendQuoted(std::string& out, const std::string& text) {
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 0xF];
-            } else {
-                out += ch;
-            }
-        }
-    }
-    out += '"';
-}
+using Tarn::AppendJsonString;
 
 void AppendKey(std::string& out, const char* key) {
     out += out.size() > 1 ? ",\"" : "\"";
@@ -61,7 +30,7 @@ void AppendKey(std::string& out, const char* key) {
 
 void AppendString(std::string& out, const char* key, const std::string& value) {
     AppendKey(out, key);
-    AppendQuoted(out, value);
+    AppendJsonString(out, value);
 }
 
 // Locale-independent and shortest: the same number comes back.
@@ -85,9 +54,9 @@ void AppendHeaders(std::string& out, const char* key, const std::map<std::string
         if (!first)
             out += ',';
         first = false;
-        AppendQuoted(out, header.first);
+        AppendJsonString(out, header.first);
         out += ':';
-        AppendQuoted(out, header.second);
+        AppendJsonString(out, header.second);
     }
     out += '}';
 }
@@ -634,11 +603,11 @@ std::string HistoryLine(const ExchangeRecord& record) {
         if (line.back() != '[')
             line += ',';
         line += "{\"check\":";
-        AppendQuoted(line, check.check);
+        AppendJsonString(line, check.check);
         line += ",\"result\":";
-        AppendQuoted(line, ResultKey(check.result));
+        AppendJsonString(line, ResultKey(check.result));
         line += ",\"detail\":";
-        AppendQuoted(line, check.detail);
+        AppendJsonString(line, check.detail);
         line += '}';
     }
     line += ']';

@@ -210,7 +210,7 @@ ExchangeRecord& TForm1::BeginExchange(const ClientPtr& client, const WebhookResu
                                       const std::string& eventName, int64_t eventCounter) {
     ExchangeRecord record;
     record.kind = kind;
-    record.time = orvlib::FormatIso8601(orvlib::Now());
+    record.time = orvlib::NowIso8601();
     record.eventName = eventName;
     record.eventCounter = eventCounter;
     record.url = result.url;
@@ -246,6 +246,9 @@ void TForm1::NoteExchange(const std::string& check, const std::string& detail) {
 }
 
 void TForm1::PublishExchanges() {
+    // A poll's answer is shown once the poll it dispatched has gone out (see TakeInPoll).
+    if (takingInPoll_)
+        return;
     std::deque<ExchangeRecord> records;
     records.swap(pendingExchanges_);
     for (const ExchangeRecord& record : records)

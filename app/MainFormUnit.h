@@ -441,6 +441,9 @@ private:
     std::vector<std::shared_ptr<BackgroundTask>> tasks_;
     // The client of the last poll whose answer asked for another, waiting for that poll's task.
     ClientPtr previousPollClient_;
+    // While TakeInPoll runs: the next poll it dispatched, started before the exchange is shown.
+    bool takingInPoll_ = false;
+    std::function<void()> nextPollStart_;
 
     // The client of the blocking exchange in flight, for btnCancelExchangeClick.
     std::mutex exchangeMutex_;

@@ -229,4 +229,47 @@ std::string ToJSONString(const Json::Value& json) {
     return out.str();
 }
 
+void AppendJsonString(std::string& out, const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(text, run, i - run);
+        run = i + 1;
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+            break;
+        }
+    }
+    out.append(text, run, std::string::npos);
+    out += '"';
+}
+
 } // namespace Tarn

@@ -24,4 +24,9 @@ JsonTextFault FindJsonFault(const std::string& text);
 // Compact JSON text (no blanks outside strings, non-ASCII as raw UTF-8).
 std::string ToJSONString(const Json::Value& json);
 
+// text as a JSON string, quoted, appended to out, as ToJSONString writes one: '"' and '\'
+// escaped, the short escapes, \u00XX for the other control characters, every other byte as it is
+// (so bytes that are no UTF-8 come back as they were).
+void AppendJsonString(std::string& out, const std::string& text);
+
 } // namespace Tarn

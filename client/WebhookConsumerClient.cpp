@@ -662,7 +662,7 @@ WebhookResult WebhookConsumerClient::Transmit(const std::string& url, bool appen
     if (appendTrace)
         trace += "\n=============== Error report ===============\n";
     trace += "Time: ";
-    trace += orvlib::FormatIso8601(orvlib::Now());
+    trace += orvlib::NowIso8601();
     trace += "\nURL: ";
     trace += result.url;
     trace += "\n\n--- Request ---\nPOST ";

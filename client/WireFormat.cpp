@@ -5,6 +5,9 @@
 #include "OrvLib.h"
 #include "ToJSON.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <typeinfo>
 #include <utility>
@@ -15,9 +18,11 @@ namespace Webhooks {
 
 namespace {
 
-// Each body is described once, by the Write functions below, into a Json::Value; RequestBody is
-// its compact text. Members are listed in the order jsoncpp keeps object keys (ascending bytes),
-// which is the order they have always been sent in.
+// Each body is described once, by the Write functions below, for two outputs: a Json::Value
+// (buildJson) and the compact text that goes over the wire (RequestBody), written straight: a
+// tree built only to be written out cost each poll more than anything else the client adds to
+// its exchange. Members are listed in the order jsoncpp keeps object keys (ascending bytes),
+// which is the order they have always been sent in; the text has no map to sort them.
 
 class ValueOut {
 public:
@@ -63,24 +68,116 @@ private:
     std::vector<Json::Value*> stack_;
 };
 
+void AppendEventText(const WebhookEvent& event, std::string& text);
+
+// As jsoncpp writes a double with 15 significant digits: "%.15g" in the C locale, a real kept
+// recognisable as one (21 goes out as "21.0"), and its words for what no JSON number stands for.
+void AppendReal(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "null";
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value < 0 ? "-1e+9999" : "1e+9999";
+        return;
+    }
+    char buffer[32];
+    char* const end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
+    out.append(buffer, end);
+    if (std::find_if(buffer, end, [](char c) { return c == '.' || c == 'e'; }) == end)
+        out += ".0";
+}
+
+class TextOut {
+public:
+    explicit TextOut(std::string& text) : text_(text) {}
+
+    void BeginObject(const char* key) { Open(key, '{'); }
+    void BeginArray(const char* key) { Open(key, '['); }
+    void EndObject() { Close('}'); }
+    void EndArray() { Close(']'); }
+
+    void Put(const char* key, int32_t value) { PutInteger(key, value); }
+    void Put(const char* key, int64_t value) { PutInteger(key, value); }
+    void Put(const char* key, double value) {
+        Next(key);
+        AppendReal(text_, value);
+    }
+    void Put(const char* key, bool value) {
+        Next(key);
+        text_ += value ? "true" : "false";
+    }
+    void Put(const char* key, const std::string& value) {
+        Next(key);
+        AppendJsonString(text_, value);
+    }
+    void Put(const char* key, const char* value) = delete; // would be taken for a bool
+
+    void PutEvent(const char* key, const WebhookEvent* event) {
+        Next(key);
+        if (event)
+            AppendEventText(*event, text_);
+        else
+            text_ += "{}";
+    }
+
+private:
+    template <typename Integer> void PutInteger(const char* key, Integer value) {
+        Next(key);
+        char buffer[24];
+        text_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+    }
+
+    // The separator before a member or an item, and a member's key: a literal that needs no
+    // escaping.
+    void Next(const char* key) {
+        if (!firstInside_.empty()) {
+            if (!firstInside_.back())
+                text_ += ',';
+            firstInside_.back() = false;
+        }
+        if (key) {
+            text_ += '"';
+            text_ += key;
+            text_ += "\":";
+        }
+    }
+
+    void Open(const char* key, char bracket) {
+        Next(key);
+        text_ += bracket;
+        firstInside_.push_back(true);
+    }
+
+    void Close(char bracket) {
+        text_ += bracket;
+        firstInside_.pop_back();
+    }
+
+    std::string& text_;
+    std::vector<bool> firstInside_; // one per open object or array
+};
+
 // A null Uuid is never sent.
-void PutUuid(ValueOut& out, const char* key, const Uuid& id) {
+template <typename Out> void PutUuid(Out& out, const char* key, const Uuid& id) {
     if (!id.IsNull())
         out.Put(key, id.ToString());
 }
 
-void PutUuid(ValueOut& out, const char* key, const boost::optional<Uuid>& id) {
+template <typename Out> void PutUuid(Out& out, const char* key, const boost::optional<Uuid>& id) {
     if (id)
         PutUuid(out, key, *id);
 }
 
 // Absent optionals are omitted, never written as null.
-template <typename T> void PutOptional(ValueOut& out, const char* key, const boost::optional<T>& value) {
+template <typename Out, typename T>
+void PutOptional(Out& out, const char* key, const boost::optional<T>& value) {
     if (value)
         out.Put(key, *value);
 }
 
-void WriteDiscount(ValueOut& out, const char* key, const ExternalDiscount& discount) {
+template <typename Out> void WriteDiscount(Out& out, const char* key, const ExternalDiscount& discount) {
     out.BeginObject(key);
     PutOptional(out, "discountAmount", discount.discountAmount);
     out.Put("discountDescription", discount.discountDescription);
@@ -91,7 +188,7 @@ void WriteDiscount(ValueOut& out, const char* key, const ExternalDiscount& disco
 }
 
 // reservedText stays at home: the tester never sends reserved fields.
-void WriteLine(ValueOut& out, const char* key, const SessionLine& line) {
+template <typename Out> void WriteLine(Out& out, const char* key, const SessionLine& line) {
     out.BeginObject(key);
     PutOptional(out, "articleNumber", line.articleNumber);
     PutOptional(out, "discountAmount", line.discountAmount);
@@ -112,7 +209,7 @@ void WriteLine(ValueOut& out, const char* key, const SessionLine& line) {
     out.EndObject();
 }
 
-void WriteHeader(ValueOut& out, const Event& header) {
+template <typename Out> void WriteHeader(Out& out, const Event& header) {
     out.BeginObject("header");
     out.Put("blockingCall", header.blockingCall);
     out.Put("eventCounter", header.eventCounter);
@@ -120,7 +217,7 @@ void WriteHeader(ValueOut& out, const Event& header) {
     out.EndObject();
 }
 
-void WriteSender(ValueOut& out, const Sender& sender) {
+template <typename Out> void WriteSender(Out& out, const Sender& sender) {
     out.BeginObject("sender");
     out.Put("branchNumber", sender.branchNumber);
     PutUuid(out, "senderId", sender.senderId);
@@ -129,7 +226,7 @@ void WriteSender(ValueOut& out, const Sender& sender) {
 }
 
 // relation, table, order, invoice and cafeteriaOrder are never filled by the tester and not sent.
-void WriteSession(ValueOut& out, const Session& session) {
+template <typename Out> void WriteSession(Out& out, const Session& session) {
     out.BeginObject("session");
     out.BeginArray("lines");
     for (const SessionLine& line : session.lines)
@@ -140,7 +237,7 @@ void WriteSession(ValueOut& out, const Session& session) {
     out.EndObject();
 }
 
-void WritePayments(ValueOut& out, const std::vector<Payment>& payments) {
+template <typename Out> void WritePayments(Out& out, const std::vector<Payment>& payments) {
     out.BeginObject("request");
     out.BeginArray("payments");
     for (const Payment& payment : payments) {
@@ -155,7 +252,7 @@ void WritePayments(ValueOut& out, const std::vector<Payment>& payments) {
     out.EndObject();
 }
 
-void WriteLineRequest(ValueOut& out, const SessionLine& line) {
+template <typename Out> void WriteLineRequest(Out& out, const SessionLine& line) {
     out.BeginObject("request");
     WriteLine(out, "line", line);
     out.EndObject();
@@ -165,12 +262,12 @@ void WriteLineRequest(ValueOut& out, const SessionLine& line) {
 enum class OwnPart { None, ExternalPayment, Request };
 
 struct NoOwnPart {
-    void operator()(ValueOut&) const {}
+    template <typename Out> void operator()(Out&) const {}
 };
 
 // The members every event has, in key order, with the event's own part in its place.
-template <typename WriteOwn>
-void WriteEvent(ValueOut& out, const DefaultEvent& event, OwnPart own, const WriteOwn& writeOwn) {
+template <typename Out, typename WriteOwn>
+void WriteEvent(Out& out, const DefaultEvent& event, OwnPart own, const WriteOwn& writeOwn) {
     out.BeginObject(nullptr);
     if (event.dialog) {
         out.BeginObject("dialog");
@@ -190,12 +287,12 @@ void WriteEvent(ValueOut& out, const DefaultEvent& event, OwnPart own, const Wri
     out.EndObject();
 }
 
-void Write(ValueOut& out, const DefaultEvent& event) {
+template <typename Out> void Write(Out& out, const DefaultEvent& event) {
     WriteEvent(out, event, OwnPart::None, NoOwnPart());
 }
 
-void Write(ValueOut& out, const ScanCodeEvent& event) {
-    WriteEvent(out, event, OwnPart::Request, [&event](ValueOut& o) {
+template <typename Out> void Write(Out& out, const ScanCodeEvent& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](auto& o) {
         o.BeginObject("request");
         o.Put("code", event.request.code);
         o.Put("codeType", event.request.codeType);
@@ -203,41 +300,39 @@ void Write(ValueOut& out, const ScanCodeEvent& event) {
     });
 }
 
-template <typename E> void WriteLineEvent(ValueOut& out, const E& event) {
-    WriteEvent(out, event, OwnPart::Request,
-               [&event](ValueOut& o) { WriteLineRequest(o, event.request.line); });
+template <typename Out, typename E> void WriteLineEvent(Out& out, const E& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](auto& o) { WriteLineRequest(o, event.request.line); });
 }
-void Write(ValueOut& out, const AddSessionLineEvent& event) {
+template <typename Out> void Write(Out& out, const AddSessionLineEvent& event) {
     WriteLineEvent(out, event);
 }
-void Write(ValueOut& out, const UpdateSessionLineEvent& event) {
+template <typename Out> void Write(Out& out, const UpdateSessionLineEvent& event) {
     WriteLineEvent(out, event);
 }
-void Write(ValueOut& out, const RemoveSessionLineEvent& event) {
+template <typename Out> void Write(Out& out, const RemoveSessionLineEvent& event) {
     WriteLineEvent(out, event);
 }
 
-void Write(ValueOut& out, const MergeSessionEvent& event) {
-    WriteEvent(out, event, OwnPart::Request, [&event](ValueOut& o) {
+template <typename Out> void Write(Out& out, const MergeSessionEvent& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](auto& o) {
         o.BeginObject("request");
         PutUuid(o, "mergedSessionId", event.request.mergedSessionId);
         o.EndObject();
     });
 }
 
-template <typename E> void WritePaymentsEvent(ValueOut& out, const E& event) {
-    WriteEvent(out, event, OwnPart::Request,
-               [&event](ValueOut& o) { WritePayments(o, event.request.payments); });
+template <typename Out, typename E> void WritePaymentsEvent(Out& out, const E& event) {
+    WriteEvent(out, event, OwnPart::Request, [&event](auto& o) { WritePayments(o, event.request.payments); });
 }
-void Write(ValueOut& out, const CompleteSessionEvent& event) {
+template <typename Out> void Write(Out& out, const CompleteSessionEvent& event) {
     WritePaymentsEvent(out, event);
 }
-void Write(ValueOut& out, const CreditSessionEvent& event) {
+template <typename Out> void Write(Out& out, const CreditSessionEvent& event) {
     WritePaymentsEvent(out, event);
 }
 
-void Write(ValueOut& out, const ExternalPaymentEvent& event) {
-    WriteEvent(out, event, OwnPart::ExternalPayment, [&event](ValueOut& o) {
+template <typename Out> void Write(Out& out, const ExternalPaymentEvent& event) {
+    WriteEvent(out, event, OwnPart::ExternalPayment, [&event](auto& o) {
         const ExternalPayment& payment = event.externalPayment;
         o.BeginObject("externalPayment");
         PutOptional(o, "amount", payment.amount);
@@ -248,7 +343,7 @@ void Write(ValueOut& out, const ExternalPaymentEvent& event) {
     });
 }
 
-void Write(ValueOut& out, const ErrorEvent& event) {
+template <typename Out> void Write(Out& out, const ErrorEvent& event) {
     out.BeginObject(nullptr);
     out.BeginObject("error");
     out.Put("errorCode", event.error.errorCode);
@@ -272,34 +367,64 @@ template <typename E> const std::type_info& TypeOf() {
     return typeid(E);
 }
 
-struct EventName {
+template <typename E> void WriteText(const WebhookEvent& event, std::string& text) {
+    TextOut out(text);
+    Write(out, static_cast<const E&>(event));
+}
+
+struct EventKind {
     bool (*matches)(const WebhookEvent&);
     const std::type_info& (*type)();
+    void (*writeText)(const WebhookEvent&, std::string&);
     const char* name;
 };
 
+template <typename E> constexpr EventKind Kind(const char* name) {
+    return EventKind{Is<E>, TypeOf<E>, WriteText<E>, name};
+}
+
 // Only concrete event kinds have a name; the intermediate classes share the name of no event.
-const EventName kEventNames[] = {
-    {Is<StartSessionEvent>, TypeOf<StartSessionEvent>, "startSession"},
-    {Is<ScanCodeEvent>, TypeOf<ScanCodeEvent>, "scanCode"},
-    {Is<AddSessionLineEvent>, TypeOf<AddSessionLineEvent>, "addSessionLine"},
-    {Is<UpdateSessionLineEvent>, TypeOf<UpdateSessionLineEvent>, "updateSessionLine"},
-    {Is<RemoveSessionLineEvent>, TypeOf<RemoveSessionLineEvent>, "removeSessionLine"},
-    {Is<PauseSessionEvent>, TypeOf<PauseSessionEvent>, "pauseSession"},
-    {Is<ResumeSessionEvent>, TypeOf<ResumeSessionEvent>, "resumeSession"},
-    {Is<StartPaymentEvent>, TypeOf<StartPaymentEvent>, "startPayment"},
-    {Is<CancelPaymentEvent>, TypeOf<CancelPaymentEvent>, "cancelPayment"},
-    {Is<MergeSessionEvent>, TypeOf<MergeSessionEvent>, "mergeSession"},
-    {Is<CancelSessionEvent>, TypeOf<CancelSessionEvent>, "cancelSession"},
-    {Is<CompleteSessionEvent>, TypeOf<CompleteSessionEvent>, "completeSession"},
-    {Is<CreditSessionEvent>, TypeOf<CreditSessionEvent>, "creditSession"},
-    {Is<StartExternalPaymentEvent>, TypeOf<StartExternalPaymentEvent>, "startExternalPayment"},
-    {Is<PollExternalPaymentEvent>, TypeOf<PollExternalPaymentEvent>, "pollExternalPayment"},
-    {Is<RequestCancelExternalPaymentEvent>, TypeOf<RequestCancelExternalPaymentEvent>,
-     "requestCancelExternalPayment"},
-    {Is<CancelExternalPaymentEvent>, TypeOf<CancelExternalPaymentEvent>, "cancelExternalPayment"},
-    {Is<ErrorEvent>, TypeOf<ErrorEvent>, "error"},
+const EventKind kEventKinds[] = {
+    Kind<StartSessionEvent>("startSession"),
+    Kind<ScanCodeEvent>("scanCode"),
+    Kind<AddSessionLineEvent>("addSessionLine"),
+    Kind<UpdateSessionLineEvent>("updateSessionLine"),
+    Kind<RemoveSessionLineEvent>("removeSessionLine"),
+    Kind<PauseSessionEvent>("pauseSession"),
+    Kind<ResumeSessionEvent>("resumeSession"),
+    Kind<StartPaymentEvent>("startPayment"),
+    Kind<CancelPaymentEvent>("cancelPayment"),
+    Kind<MergeSessionEvent>("mergeSession"),
+    Kind<CancelSessionEvent>("cancelSession"),
+    Kind<CompleteSessionEvent>("completeSession"),
+    Kind<CreditSessionEvent>("creditSession"),
+    Kind<StartExternalPaymentEvent>("startExternalPayment"),
+    Kind<PollExternalPaymentEvent>("pollExternalPayment"),
+    Kind<RequestCancelExternalPaymentEvent>("requestCancelExternalPayment"),
+    Kind<CancelExternalPaymentEvent>("cancelExternalPayment"),
+    Kind<ErrorEvent>("error"),
 };
+
+// The entry of the event's own kind; none for an intermediate class or a kind from elsewhere.
+const EventKind* ExactKind(const WebhookEvent& event) {
+    const std::type_info& type = typeid(event);
+    for (const EventKind& kind : kEventKinds) {
+        if (kind.type() == type)
+            return &kind;
+    }
+    return nullptr;
+}
+
+// A kind of this library's is written straight; any other kind through its own buildJson.
+void AppendEventText(const WebhookEvent& event, std::string& text) {
+    if (const EventKind* kind = ExactKind(event)) {
+        kind->writeText(event, text);
+        return;
+    }
+    Json::Value json;
+    event.buildJson(json);
+    text += ToJSONString(json);
+}
 
 } // namespace
 
@@ -345,22 +470,20 @@ void ErrorEvent::buildJson(Json::Value& json) const {
 
 std::string EventNameOf(const WebhookEvent& event) {
     // The kind itself first: a failed dynamic_cast walks the hierarchy, and every send asks.
-    const std::type_info& type = typeid(event);
-    for (const EventName& entry : kEventNames) {
-        if (entry.type() == type)
-            return entry.name;
-    }
-    for (const EventName& entry : kEventNames) {
-        if (entry.matches(event))
-            return entry.name;
+    if (const EventKind* kind = ExactKind(event))
+        return kind->name;
+    for (const EventKind& kind : kEventKinds) {
+        if (kind.matches(event))
+            return kind.name;
     }
     return std::string();
 }
 
 std::string RequestBody(const WebhookEvent& event) {
-    Json::Value json;
-    event.buildJson(json);
-    return ToJSONString(json);
+    std::string text;
+    text.reserve(1024); // an event with a few lines
+    AppendEventText(event, text);
+    return text;
 }
 
 } // namespace Webhooks

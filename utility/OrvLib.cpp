@@ -88,6 +88,16 @@ std::string HomeFolder() {
     return {};
 }
 
+// The local clock's fields with milliseconds and the offset from UTC in seconds.
+std::string Iso8601Text(const struct tm& fields, int milliseconds, long utcOffset) {
+    const long offsetMinutes = std::lround(static_cast<double>(std::labs(utcOffset)) / 60.0);
+    char text[128];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", fields.tm_year + 1900,
+                  fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec,
+                  milliseconds, utcOffset < 0 ? '-' : '+', offsetMinutes / 60, offsetMinutes % 60);
+    return text;
+}
+
 } // namespace
 
 double rondaf(double value, int decimals) {
@@ -261,13 +271,19 @@ std::string FormatIso8601(double dateTime) {
     struct tm local = fields;
     local.tm_isdst = -1;
     mktime(&local);
-    const long offsetMinutes = std::lround(static_cast<double>(std::labs(local.tm_gmtoff)) / 60.0);
-    char text[128];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", fields.tm_year + 1900,
-                  fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec,
-                  static_cast<int>(dayMs % 1000), local.tm_gmtoff < 0 ? '-' : '+', offsetMinutes / 60,
-                  offsetMinutes % 60);
-    return text;
+    return Iso8601Text(fields, static_cast<int>(dayMs % 1000), local.tm_gmtoff);
+}
+
+std::string NowIso8601() {
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+    const auto t = static_cast<time_t>(ms / 1000);
+    tzset(); // localtime_r need not notice a changed TZ on its own
+    struct tm local {};
+    if (!localtime_r(&t, &local))
+        return {};
+    return Iso8601Text(local, static_cast<int>(ms % 1000), local.tm_gmtoff);
 }
 
 bool TryParseInt64(std::string_view text, int64_t& value) {

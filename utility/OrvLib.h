@@ -51,6 +51,10 @@ double Now();
 // time. Empty for a value that is no date between the years 1 and 9999.
 std::string FormatIso8601(double dateTime);
 
+// The current time as FormatIso8601 writes it, with the offset in force now; it looks at the
+// time zone once where FormatIso8601(Now()) looks twice.
+std::string NowIso8601();
+
 // Checked conversions: an optional sign followed by decimal digits, nothing else, in range.
 bool TryParseInt64(std::string_view text, int64_t& value);
 bool TryParseInt32(std::string_view text, int32_t& value);

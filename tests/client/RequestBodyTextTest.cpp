@@ -165,6 +165,14 @@ template <typename E> boost::shared_ptr<E> WithExternalPayment(std::size_t lineC
     return event;
 }
 
+// A kind of event defined outside the library: its own buildJson decides its body.
+struct ScanCodeEventWithExtra : ScanCodeEvent {
+    void buildJson(Json::Value& json) const override {
+        ScanCodeEvent::buildJson(json);
+        json["extra"] = "\u00e9\n";
+    }
+};
+
 // Every kind of event, from bare to crowded.
 std::vector<boost::shared_ptr<WebhookEvent>> EveryKindOfEvent() {
     std::vector<boost::shared_ptr<WebhookEvent>> events;
@@ -201,6 +209,12 @@ std::vector<boost::shared_ptr<WebhookEvent>> EveryKindOfEvent() {
         events.push_back(report);
     }
     events.push_back(boost::make_shared<ErrorEvent>()); // "eventName": "", "event": {}
+    events.push_back(Awkward<DefaultEvent>(2));
+    events.push_back(WithExternalPayment<ExternalPaymentEvent>(1));
+    events.push_back(Awkward<ScanCodeEventWithExtra>(1));
+    auto reportOfExtra = boost::make_shared<ErrorEvent>();
+    reportOfExtra->event = events.back();
+    events.push_back(reportOfExtra);
     return events;
 }
 

@@ -115,38 +115,44 @@ TEST(LocalTimeOffset, AChangedTimeZoneShowsAtOnce) {
     {
         ScopedEnv tz("TZ", "UTC");
         const double utcNow = orvlib::Now();
+        EXPECT_EQ("+00:00", orvlib::NowIso8601().substr(23));
         ScopedEnv other("TZ", "Asia/Kolkata");
         EXPECT_NEAR(5.5 / 24.0, orvlib::Now() - utcNow, 2.0 / 86400.0);
+        EXPECT_EQ("+05:30", orvlib::NowIso8601().substr(23));
     }
     tzset();
 }
 
 TEST(LocalTimeOffset, TheCurrentTimeShowsWithTheZonesOffset) {
-    for (const char* zone : {"UTC", "Asia/Kolkata", "America/St_Johns", "Europe/Amsterdam"}) {
-        ScopedEnv tz("TZ", zone);
-        tzset();
-        // The C library's own reading of the same second; retried when the clock passes a
-        // second between the two readings.
-        std::string formatted;
-        std::string expected;
-        struct tm local {};
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            const time_t now = time(nullptr);
-            formatted = orvlib::FormatIso8601(orvlib::Now());
-            ASSERT_NE(localtime_r(&now, &local), nullptr);
-            char text[32];
-            strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-            expected = text;
-            if (formatted.substr(0, 19) == expected)
-                break;
+    std::string (*const readings[])() = {[] { return orvlib::FormatIso8601(orvlib::Now()); },
+                                         orvlib::NowIso8601};
+    for (const auto reading : readings) {
+        for (const char* zone : {"UTC", "Asia/Kolkata", "America/St_Johns", "Europe/Amsterdam"}) {
+            ScopedEnv tz("TZ", zone);
+            tzset();
+            // The C library's own reading of the same second; retried when the clock passes a
+            // second between the two readings.
+            std::string formatted;
+            std::string expected;
+            struct tm local {};
+            for (int attempt = 0; attempt < 5; ++attempt) {
+                const time_t now = time(nullptr);
+                formatted = reading();
+                ASSERT_NE(localtime_r(&now, &local), nullptr);
+                char text[32];
+                strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+                expected = text;
+                if (formatted.substr(0, 19) == expected)
+                    break;
+            }
+            EXPECT_EQ(formatted.substr(0, 19), expected) << zone;
+            const long offsetMinutes = local.tm_gmtoff / 60;
+            char offset[32];
+            std::snprintf(offset, sizeof offset, "%c%02ld:%02ld", offsetMinutes < 0 ? '-' : '+',
+                          std::labs(offsetMinutes) / 60, std::labs(offsetMinutes) % 60);
+            EXPECT_EQ(formatted.substr(23), offset) << zone;
+            EXPECT_EQ(29u, formatted.size()) << formatted;
         }
-        EXPECT_EQ(formatted.substr(0, 19), expected) << zone;
-        const long offsetMinutes = local.tm_gmtoff / 60;
-        char offset[32];
-        std::snprintf(offset, sizeof offset, "%c%02ld:%02ld", offsetMinutes < 0 ? '-' : '+',
-                      std::labs(offsetMinutes) / 60, std::labs(offsetMinutes) % 60);
-        EXPECT_EQ(formatted.substr(23), offset) << zone;
-        EXPECT_EQ(29u, formatted.size()) << formatted;
     }
     tzset();
 }
