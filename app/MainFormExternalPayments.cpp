@@ -320,9 +320,8 @@ void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& 
         if (const std::shared_ptr<BackgroundTask> self = poll->task.lock())
             TakeInPoll(*self, *poll, result, std::move(digest), failure);
     });
-    // The window's thread, woken by the hand-over, is mostly put on this very processor: giving
-    // way lets it take the answer in now rather than after the clean-up below (about half the
-    // time from the hand-over to the window at work).
+    // The window's thread, woken by the hand-over, is often put on this very processor: giving
+    // way lets it take the answer in now rather than after the clean-up below.
     std::this_thread::yield();
     // Closing the last poll's client and its connection is work that neither the window nor this
     // poll's exchange need wait for; here it overlaps with the window taking in the answer.

@@ -60,6 +60,37 @@ protected:
     Json::Value LastRequest() const { return Log().back(); }
 };
 
+// Each poll of a chain starts the next before it shows its own exchange: every poll must still
+// come out while the chain runs, once and in its place, in the list and in history.jsonl.
+TEST_F(HistoryTest, EveryPollOfAChainIsOneEntryInItsPlace) {
+    const std::string open = R"({"body": {"externalPaymentId": "{{externalPayment.externalPaymentId}}",
+                                           "started": true}, "repeat": true})";
+    Scenario(R"({"events": {"startExternalPayment": [)" + open + R"(], "pollExternalPayment": [)" + open +
+             "]}}");
+    ASSERT_EQ(Press(&TForm1::spdStartExternalPaymentClick), "");
+    ASSERT_TRUE(toolkit.PumpUntil([&] { return form->lvHistory.Items().size() >= 4; }));
+    EXPECT_TRUE(form->pollingActive);
+    EXPECT_EQ(form->pnlVerdict.Caption(), "Answer accepted");
+    ASSERT_EQ(Press(&TForm1::spdCancelExternalPaymentClick), "");
+    ASSERT_TRUE(toolkit.PumpUntil([&] { return !form->pollingActive && !form->pollTask->IsRunning(); }));
+    toolkit.ProcessMessages();
+
+    const std::vector<std::string> summary = Summary(form->lvHistory);
+    ASSERT_GE(summary.size(), 5u);
+    EXPECT_EQ(summary.front(), "cancelExternalPayment|200 OK|pass");
+    EXPECT_EQ(summary.back(), "startExternalPayment|200 OK|pass");
+    for (std::size_t row = 1; row + 1 < summary.size(); ++row)
+        EXPECT_EQ(summary[row], "pollExternalPayment|200 OK|pass") << "row " << row;
+    // Newest first, each with a counter of its own.
+    const Rows& rows = form->lvHistory.Items();
+    for (std::size_t row = 0; row + 1 < rows.size(); ++row)
+        EXPECT_GT(std::stoll(rows[row].at(2)), std::stoll(rows[row + 1].at(2))) << "row " << row;
+
+    const Rows shown = rows;
+    Restart();
+    EXPECT_EQ(form->lvHistory.Items(), shown);
+}
+
 TEST_F(HistoryTest, SendsPollsAndErrorReportsBecomeEntriesWithTheirChecks) {
     const std::string payment =
         R"("externalPaymentId": "{{externalPayment.externalPaymentId}}", "started": true)";
