@@ -88,6 +88,16 @@ std::string HomeFolder() {
     return {};
 }
 
+// The current time in milliseconds since 1970 and the local clock's fields for it.
+bool LocalNow(int64_t& ms, struct tm& local) {
+    ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+             .count();
+    const auto t = static_cast<time_t>(ms / 1000);
+    tzset(); // localtime_r need not notice a changed TZ on its own
+    return localtime_r(&t, &local) != nullptr;
+}
+
 // The local clock's fields with milliseconds and the offset from UTC in seconds.
 std::string Iso8601Text(const struct tm& fields, int milliseconds, long utcOffset) {
     const long offsetMinutes = std::lround(static_cast<double>(std::labs(utcOffset)) / 60.0);
@@ -237,12 +247,9 @@ bool WriteAll(int fd, std::string_view content) {
 }
 
 double Now() {
-    const auto since = std::chrono::system_clock::now().time_since_epoch();
-    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
-    const auto t = static_cast<time_t>(ms / 1000);
-    tzset(); // localtime_r need not notice a changed TZ on its own
+    int64_t ms = 0;
     struct tm local {};
-    if (!localtime_r(&t, &local))
+    if (!LocalNow(ms, local))
         return 0.0;
     const int64_t localMs = (ms / 1000 + local.tm_gmtoff) * 1000 + ms % 1000;
     return static_cast<double>(kUnixEpochDay + localMs / kMillisecondsPerDay) +
@@ -275,13 +282,9 @@ std::string FormatIso8601(double dateTime) {
 }
 
 std::string NowIso8601() {
-    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
-    const auto t = static_cast<time_t>(ms / 1000);
-    tzset(); // localtime_r need not notice a changed TZ on its own
+    int64_t ms = 0;
     struct tm local {};
-    if (!localtime_r(&t, &local))
+    if (!LocalNow(ms, local))
         return {};
     return Iso8601Text(local, static_cast<int>(ms % 1000), local.tm_gmtoff);
 }

@@ -395,7 +395,7 @@ TEST(HistoryLineTest, EveryFieldAndEveryByteComesBackFromTheFile) {
     record.curlCode = 0;
     record.transportError = "none";
     record.responseHeaders = {{"Content-Type", "text/plain; \"x\""}};
-    record.responseBody = "line\nline\ttab";
+    record.responseBody = "line\nline\ttab\b\f\x1f";
     record.checks = {{"Signature equal", CheckResult::Fail, "wrong"},
                      {"Info", CheckResult::Info, ""},
                      {"JSON", CheckResult::NotChecked, ""},
