@@ -141,12 +141,10 @@ double rondaf(double value, int decimals) {
         return 0.0;
     // units * 10^-decimals, read as the decimal number it is.
     char text[48];
-    char* const last = text + sizeof text;
-    char* p = std::to_chars(text, last, units).ptr;
-    *p++ = 'e';
-    p = std::to_chars(p, last, -static_cast<int64_t>(decimals)).ptr;
+    const int length = std::snprintf(text, sizeof text, "%llde%lld", static_cast<long long>(units),
+                                     -static_cast<long long>(decimals));
     double result = 0.0;
-    if (std::from_chars(text, p, result).ec != std::errc())
+    if (std::from_chars(text, text + length, result).ec != std::errc())
         return value;
     return value < 0 ? -result : result;
 }
