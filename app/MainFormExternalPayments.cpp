@@ -274,8 +274,10 @@ void TForm1::DispatchPoll(bool withDialog) {
                                                        &WebhookConsumerClient::pollExternalPayment);
             steps.beforeSend = [this](PollExternalPaymentEvent& event) { FillExternalPayment(event); };
             PollExchange exchange = PollExchange::Prepare(*this, steps, pollWithDialog);
-            // Its trace is written when the next poll's task lets the client go.
+            // Its trace is written when the next poll's task lets the client go; its connection
+            // is closed by this poll's task once the answer is handed over.
             exchange.client->DeferTraceWrites();
+            exchange.client->DeferConnectionCloses();
             prepared->client = exchange.client;
             prepared->event = exchange.event;
             prepared->task = task;
@@ -314,6 +316,8 @@ void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& 
         failure = std::current_exception();
     }
     task.SetCancelAction(nullptr);
+    // Taken while the client is still this task's: once the answer is handed over, it is the window's.
+    FinishedConnections connections = poll->client->TakeFinishedConnections();
     // The task itself is reached through the window's list of tasks, which keeps it while it runs.
     toolkit.Queue([this, poll, result = std::move(result), digest = std::move(digest),
                    failure = std::move(failure), running = task.KeepRunning()]() mutable {
@@ -323,8 +327,10 @@ void TForm1::RunPoll(BackgroundTask& task, const std::shared_ptr<PreparedPoll>& 
     // The window's thread, woken by the hand-over, is often put on this very processor: giving
     // way lets it take the answer in now rather than after the clean-up below.
     std::this_thread::yield();
-    // Closing the last poll's client and its connection is work that neither the window nor this
-    // poll's exchange need wait for; here it overlaps with the window taking in the answer.
+    // Closing this exchange's connection and letting the last poll's client go are work that
+    // neither the window nor the next poll need wait for; here they overlap with the window
+    // taking in the answer.
+    connections.Close();
     poll->previousClient.reset();
 }
 

@@ -382,6 +382,12 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
+// libcurl's way to close a connection: into the client's finished connections.
+int OnCloseSocket(void* user, curl_socket_t socket) {
+    static_cast<FinishedConnections*>(user)->Add(socket);
+    return 0;
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t bytes = size * count;
@@ -467,6 +473,37 @@ UTF8String DbStringFromWebhookErrorCode(int code) {
 
 std::string CurlCodeToString(short curlCode) {
     return curl_easy_strerror(static_cast<CURLcode>(curlCode));
+}
+
+FinishedConnections::FinishedConnections(FinishedConnections&& other) noexcept
+    : sockets_(std::move(other.sockets_)) {
+    other.sockets_.clear();
+}
+
+FinishedConnections& FinishedConnections::operator=(FinishedConnections&& other) noexcept {
+    if (this != &other) {
+        Close();
+        sockets_.swap(other.sockets_);
+    }
+    return *this;
+}
+
+FinishedConnections::~FinishedConnections() {
+    Close();
+}
+
+void FinishedConnections::Add(int socket) {
+    try {
+        sockets_.push_back(socket);
+    } catch (...) {
+        close(socket); // no room to keep it: closed at once, as libcurl would
+    }
+}
+
+void FinishedConnections::Close() {
+    for (const int socket : sockets_)
+        close(socket);
+    sockets_.clear();
 }
 
 WebhookConsumerClient::WebhookConsumerClient(long connectTimeout, long totalTimeout)
@@ -773,14 +810,22 @@ WebhookResult WebhookConsumerClient::Transmit(const std::string& url, bool appen
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    // A connection left open by this client's exchange before goes before this one opens its own.
+    finished_.Close();
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, OnCloseSocket);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, &finished_);
 
     bool cancelledInFlight = false;
     const CURLcode code = Perform(static_cast<CURLM*>(multi_), curl, cancelled_, cancelledInFlight);
     result.timing = ReadTiming(curl);
-    // The handle must not keep pointers to this call's locals.
+    // The handle must not keep pointers to this call's locals, nor close anything into this client.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, nullptr);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, nullptr);
     curl_slist_free_all(headers);
+    if (!deferCloses_)
+        finished_.Close();
 
     result.curlCode = static_cast<short>(code);
     if (code != CURLE_OK) {

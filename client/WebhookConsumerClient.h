@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Tarn {
 namespace Webhooks {
@@ -65,6 +66,23 @@ struct WebhookResult {
     bool endedByClient = false;
     boost::optional<DialogResp> dialog; // not read by the tester
     WebhookTiming timing;               // zero when nothing was sent
+};
+
+// The connections exchanges are done with, closed when this goes or by Close.
+class FinishedConnections {
+public:
+    FinishedConnections() = default;
+    FinishedConnections(FinishedConnections&& other) noexcept;
+    FinishedConnections& operator=(FinishedConnections&& other) noexcept;
+    FinishedConnections(const FinishedConnections&) = delete;
+    FinishedConnections& operator=(const FinishedConnections&) = delete;
+    ~FinishedConnections();
+
+    void Add(int socket);
+    void Close();
+
+private:
+    std::vector<int> sockets_;
 };
 
 // One HTTP exchange with the consumer per call. Not shared between threads.
@@ -124,6 +142,11 @@ public:
     // trace of its next exchange), not before the call returns: for a caller that hands the answer
     // on at once and lets the client go later, off its way.
     void DeferTraceWrites() { deferTrace_ = true; }
+    // From now on an exchange leaves the connection it is done with open, for the caller to take
+    // with TakeFinishedConnections and close off its way (closing one costs about as much as a
+    // small request); the next exchange and the client's end close what is left.
+    void DeferConnectionCloses() { deferCloses_ = true; }
+    FinishedConnections TakeFinishedConnections() { return std::move(finished_); }
 
 private:
     WebhookResult send(const std::string& eventName, const WebhookEvent& event);
@@ -157,6 +180,8 @@ private:
     bool deferTrace_ = false;
     std::string deferredTrace_; // waiting for WriteDeferredTrace
     bool deferredAppend_ = false;
+    bool deferCloses_ = false;
+    FinishedConnections finished_; // libcurl closes its connections into this
 };
 
 } // namespace Webhooks

@@ -17,6 +17,7 @@
 #include <arpa/inet.h>
 #include <boost/make_shared.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -26,6 +27,7 @@
 #include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -159,22 +161,47 @@ std::vector<Operation> AllOperations() {
     };
 }
 
+// The bytes of one request on fd: its headers and as much body as they announce.
+std::string ReadRequest(int fd) {
+    std::string data;
+    char buffer[4096];
+    for (;;) {
+        const std::size_t end = data.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            const std::size_t lengthAt = data.find("Content-Length: ");
+            const std::size_t length =
+                lengthAt < end ? std::stoul(data.substr(lengthAt + 16)) : std::size_t{0};
+            if (data.size() >= end + 4 + length)
+                return data;
+        }
+        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            return data;
+        data.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// A listening socket on a free loopback port.
+int Listen(int& port) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener, 4);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
 // Accepts one connection on loopback, keeps the request bytes exactly as they arrived and
 // sends the given answer bytes.
 class RawCapture {
 public:
     explicit RawCapture(
         std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-        : answer_(std::move(answer)) {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 1);
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        : answer_(std::move(answer)), listener_(Listen(port_)) {
         thread_ = std::thread([this] { Serve(); });
     }
     ~RawCapture() {
@@ -193,22 +220,7 @@ private:
         const int fd = accept(listener_, nullptr, nullptr);
         if (fd < 0)
             return;
-        std::string data;
-        char buffer[4096];
-        for (;;) {
-            const std::size_t end = data.find("\r\n\r\n");
-            if (end != std::string::npos) {
-                const std::size_t lengthAt = data.find("Content-Length: ");
-                const std::size_t length =
-                    lengthAt < end ? std::stoul(data.substr(lengthAt + 16)) : std::size_t{0};
-                if (data.size() >= end + 4 + length)
-                    break;
-            }
-            const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                break;
-            data.append(buffer, static_cast<std::size_t>(got));
-        }
+        const std::string data = ReadRequest(fd);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             request_ = data;
@@ -218,11 +230,61 @@ private:
     }
 
     std::string answer_;
-    int listener_ = -1;
     int port_ = 0;
+    int listener_ = -1;
     std::thread thread_;
     std::mutex mutex_;
     std::string request_;
+};
+
+// A consumer that serves one connection at a time and, after its answer, keeps the connection
+// until the client closes it, as a single-threaded server with keep-alive does. Counts the
+// connections the client has closed.
+class OneAtATimeServer {
+public:
+    OneAtATimeServer() : listener_(Listen(port_)) {
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~OneAtATimeServer() {
+        shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        close(listener_);
+    }
+    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    bool ClosedWithin(int count, std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return closedCv_.wait_for(lock, timeout, [&] { return closed_ >= count; });
+    }
+
+private:
+    void Serve() {
+        for (;;) {
+            const int fd = accept(listener_, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            const timeval limit{5, 0}; // a client that never closes does not hold the test
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            ReadRequest(fd);
+            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
+            send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+            char byte = 0;
+            while (recv(fd, &byte, 1, 0) > 0) {
+            }
+            close(fd);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++closed_;
+            }
+            closedCv_.notify_all();
+        }
+    }
+
+    int port_ = 0;
+    int listener_ = -1;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable closedCv_;
+    int closed_ = 0;
 };
 
 Json::Value Parsed(const std::string& text) {
@@ -613,6 +675,40 @@ TEST(WebhookClientConnections, EveryExchangeHasAConnectionOfItsOwn) {
     ASSERT_EQ(ports.size(), 4u);
     std::sort(ports.begin(), ports.end());
     EXPECT_EQ(std::adjacent_find(ports.begin(), ports.end()), ports.end()) << "a connection was used twice";
+}
+
+// A client that leaves its connections to its caller: each stays open until the caller closes
+// it, and the client's next exchange and its end close what is left, the next exchange before it
+// connects (a consumer that serves one connection at a time would otherwise wait for ever).
+TEST(WebhookClientConnections, DeferredClosesWaitForTheCallerAndNeverForTheConsumer) {
+    TempDir temp;
+    ScopedEnv tmpdir("TMPDIR", temp.Path());
+    OneAtATimeServer server;
+    PauseSessionEvent event;
+    FillEvent(event);
+    {
+        WebhookConsumerClient client(2, 2);
+        client.Init(SubscriptionId, Secret, server.BaseUrl(), true);
+        client.DeferConnectionCloses();
+        ASSERT_EQ(client.pauseSession(event).response.GetResult(), 200);
+        FinishedConnections finished = client.TakeFinishedConnections();
+        EXPECT_FALSE(server.ClosedWithin(1, std::chrono::milliseconds(100)));
+        finished.Close();
+        EXPECT_TRUE(server.ClosedWithin(1, std::chrono::seconds(5)));
+
+        ASSERT_EQ(client.pauseSession(event).response.GetResult(), 200);
+        EXPECT_FALSE(server.ClosedWithin(2, std::chrono::milliseconds(100)));
+        ASSERT_EQ(client.pauseSession(event).response.GetResult(), 200);
+        EXPECT_TRUE(server.ClosedWithin(2, std::chrono::seconds(5)));
+    }
+    EXPECT_TRUE(server.ClosedWithin(3, std::chrono::seconds(5)));
+
+    // A client that closes by itself has closed each connection by the time its exchange returns.
+    WebhookConsumerClient client(2, 2);
+    client.Init(SubscriptionId, Secret, server.BaseUrl(), true);
+    ASSERT_EQ(client.pauseSession(event).response.GetResult(), 200);
+    EXPECT_TRUE(server.ClosedWithin(4, std::chrono::seconds(5)));
+    ASSERT_EQ(client.pauseSession(event).response.GetResult(), 200);
 }
 
 TEST_F(WebhookClientTest, NonHttpSchemesAreRefused) {
