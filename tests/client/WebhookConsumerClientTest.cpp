@@ -181,19 +181,33 @@ std::string ReadRequest(int fd) {
     }
 }
 
-// A listening socket on a free loopback port.
-int Listen(int& port) {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener, 4);
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return listener;
-}
+// A loopback listener on a free port and a thread that serves it until the listener is shut down.
+class RawServer {
+public:
+    explicit RawServer(std::function<void(int listener)> serve) {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 4);
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this, serve = std::move(serve)] { serve(listener_); });
+    }
+    ~RawServer() {
+        shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        close(listener_);
+    }
+    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
 
 // Accepts one connection on loopback, keeps the request bytes exactly as they arrived and
 // sends the given answer bytes.
@@ -201,23 +215,16 @@ class RawCapture {
 public:
     explicit RawCapture(
         std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-        : answer_(std::move(answer)), listener_(Listen(port_)) {
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~RawCapture() {
-        shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        close(listener_);
-    }
-    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+        : answer_(std::move(answer)) {}
+    std::string BaseUrl() const { return server_.BaseUrl(); }
     std::string Request() {
         std::lock_guard<std::mutex> lock(mutex_);
         return request_;
     }
 
 private:
-    void Serve() {
-        const int fd = accept(listener_, nullptr, nullptr);
+    void Serve(int listener) {
+        const int fd = accept(listener, nullptr, nullptr);
         if (fd < 0)
             return;
         const std::string data = ReadRequest(fd);
@@ -230,11 +237,9 @@ private:
     }
 
     std::string answer_;
-    int port_ = 0;
-    int listener_ = -1;
-    std::thread thread_;
     std::mutex mutex_;
     std::string request_;
+    RawServer server_{[this](int listener) { Serve(listener); }}; // last: it goes first
 };
 
 // A consumer that serves one connection at a time and, after its answer, keeps the connection
@@ -242,24 +247,16 @@ private:
 // connections the client has closed.
 class OneAtATimeServer {
 public:
-    OneAtATimeServer() : listener_(Listen(port_)) {
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~OneAtATimeServer() {
-        shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        close(listener_);
-    }
-    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    std::string BaseUrl() const { return server_.BaseUrl(); }
     bool ClosedWithin(int count, std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
         return closedCv_.wait_for(lock, timeout, [&] { return closed_ >= count; });
     }
 
 private:
-    void Serve() {
+    void Serve(int listener) {
         for (;;) {
-            const int fd = accept(listener_, nullptr, nullptr);
+            const int fd = accept(listener, nullptr, nullptr);
             if (fd < 0)
                 return;
             const timeval limit{5, 0}; // a client that never closes does not hold the test
@@ -279,12 +276,10 @@ private:
         }
     }
 
-    int port_ = 0;
-    int listener_ = -1;
-    std::thread thread_;
     std::mutex mutex_;
     std::condition_variable closedCv_;
     int closed_ = 0;
+    RawServer server_{[this](int listener) { Serve(listener); }}; // last: it goes first
 };
 
 Json::Value Parsed(const std::string& text) {
