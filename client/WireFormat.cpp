@@ -5,7 +5,6 @@
 #include "OrvLib.h"
 #include "ToJSON.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -70,8 +69,9 @@ private:
 
 void AppendEventText(const WebhookEvent& event, std::string& text);
 
-// As jsoncpp writes a double with 15 significant digits: "%.15g" in the C locale, a real kept
-// recognisable as one (21 goes out as "21.0"), and its words for what no JSON number stands for.
+// As jsoncpp writes a double with 15 significant digits: FormatDouble's "%.15g" in the C locale,
+// the sign of a zero kept (FormatDouble drops it), a real kept recognisable as one (21 goes out
+// as "21.0"), and jsoncpp's words for what no JSON number stands for.
 void AppendReal(std::string& out, double value) {
     if (std::isnan(value)) {
         out += "null";
@@ -81,11 +81,9 @@ void AppendReal(std::string& out, double value) {
         out += value < 0 ? "-1e+9999" : "1e+9999";
         return;
     }
-    char buffer[32];
-    char* const end =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
-    out.append(buffer, end);
-    if (std::find_if(buffer, end, [](char c) { return c == '.' || c == 'e'; }) == end)
+    const std::string shown = value == 0.0 && std::signbit(value) ? "-0" : orvlib::FormatDouble(value, '.');
+    out += shown;
+    if (shown.find_first_of(".e") == std::string::npos)
         out += ".0";
 }
 
