@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -130,21 +131,21 @@ TEST(LocalTimeOffset, TheCurrentTimeShowsWithTheZonesOffset) {
         for (const char* zone : {"UTC", "Asia/Kolkata", "America/St_Johns", "Europe/Amsterdam"}) {
             ScopedEnv tz("TZ", zone);
             tzset();
-            // The C library's own reading of the same second; retried when the clock passes a
-            // second between the two readings.
+            // The C library's own reading of the same second, from the clock the reading uses
+            // (time() may lag it by a tick); retried when that second ends during the reading.
             std::string formatted;
-            std::string expected;
-            struct tm local {};
-            for (int attempt = 0; attempt < 5; ++attempt) {
-                const time_t now = time(nullptr);
+            time_t before = 0;
+            time_t after = 0;
+            do {
+                before = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
                 formatted = reading();
-                ASSERT_NE(localtime_r(&now, &local), nullptr);
-                char text[32];
-                strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-                expected = text;
-                if (formatted.substr(0, 19) == expected)
-                    break;
-            }
+                after = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+            } while (before != after);
+            struct tm local {};
+            ASSERT_NE(localtime_r(&before, &local), nullptr);
+            char text[32];
+            strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+            const std::string expected = text;
             EXPECT_EQ(formatted.substr(0, 19), expected) << zone;
             const long offsetMinutes = local.tm_gmtoff / 60;
             char offset[32];
